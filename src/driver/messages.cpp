@@ -1,0 +1,74 @@
+#include "driver/messages.hpp"
+
+namespace varnel::driver {
+
+namespace {
+
+struct Entry {
+    Message message;
+    const char* pattern;
+    int status;
+};
+
+constexpr Entry kMessages[] = {
+    {Message::NoTgaName, "Error - No TGA-File !\n", 0},
+    {Message::NoPathIni, "Couldn't find path.ini !\n", -1},
+    {Message::InputMissing, "%s does not exist !\n", 1},
+    {Message::NotTga, "%s is not a TGA file !\n", 1},
+    {Message::Unsupported, "%s uses a TGA variant that is not supported (%s) !\n", 1},
+    {Message::Damaged, "%s is damaged (%s) !\n", 1},
+    {Message::OutOfMemory, "\nOut of memory allocating %s bytes\n", 1},
+    {Message::TemplateMissing, "Couldn't locate %s. Make sure it's in this dir.\n", -1},
+    {Message::TemplateTooShort, "%s is too short to be a resolution template !\n", -1},
+    {Message::OutputIsTemplate, "Won't overwrite the resolution template %s !\n", -1},
+    {Message::NoCurrentDirectory, "Couldn't read the current directory !\n", -1},
+    {Message::HeaderNameTooLong, "Header name %s is longer than 99 characters !\n", -1},
+    {Message::CannotOpenOutput, "Error opening %s for writing.\n", -1},
+    {Message::WriteFailed, "Error writing %s.\n", -1},
+};
+
+const Entry& entry(Message message) {
+    for (const Entry& e : kMessages) {
+        if (e.message == message) {
+            return e;
+        }
+    }
+    return kMessages[0];
+}
+
+}  // namespace
+
+int exit_status(Message message) {
+    return entry(message).status;
+}
+
+std::string message_text(const Report& report) {
+    const std::string pattern = entry(report.message).pattern;
+    const std::string* args[] = {&report.first, &report.second};
+    std::string text;
+    std::size_t next_arg = 0;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern.compare(i, 2, "%s") == 0 && next_arg < 2) {
+            text += *args[next_arg++];
+            ++i;
+        } else {
+            text += pattern[i];
+        }
+    }
+    return text;
+}
+
+void print(std::FILE* out, const std::string& text) {
+    std::fputs(text.c_str(), out);
+    std::fflush(out);
+}
+
+std::string banner_text() {
+    return "TGA to M32 Converter " VARNEL_VERSION "\n\n"
+           "Usage: varnel TARGAFILE\n\n"
+           "Supported Resolutions (32bpp):\n"
+           "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"
+           "64x128, 128x64, 128x128, 256x256, 512x512\n\n";
+}
+
+}  // namespace varnel::driver

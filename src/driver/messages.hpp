@@ -1,0 +1,46 @@
+// Every line the tool prints, and the exit status that goes with each failure.
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+
+namespace varnel::driver {
+
+// Input problems end with status 1, template and output problems with -1 (255 where only the
+// low 8 bits of a status reach the caller). A name without "tga" is not an error: batch runs
+// over mixed folders pass every file and rely on status 0.
+enum class Message {
+    NoTgaName,
+    NoPathIni,
+    InputMissing,
+    NotTga,
+    Unsupported,
+    Damaged,
+    OutOfMemory,
+    TemplateMissing,
+    TemplateTooShort,
+    OutputIsTemplate,
+    NoCurrentDirectory,
+    HeaderNameTooLong,
+    CannotOpenOutput,
+    WriteFailed,
+};
+
+struct Report {
+    Message message;
+    std::string first;   // the first %s
+    std::string second;  // the second %s, where there is one
+};
+
+int exit_status(Message message);
+
+// The message's text with its "%s" filled in order.
+std::string message_text(const Report& report);
+
+// Writes the text and shows it at once, so that a build script's log keeps its order.
+void print(std::FILE* out, const std::string& text);
+
+std::string banner_text();
+
+}  // namespace varnel::driver

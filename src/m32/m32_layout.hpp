@@ -1,0 +1,32 @@
+// The M32 file, offsets in bytes from its start, numbers little-endian:
+//     0     4  leading word, the value 4: 04 00 00 00
+//     4   252  header name, without terminator, then zero bytes up to offset 256
+//   256   712  header block: bytes 256 to 967 of the resolution template, unchanged
+//   968  4 x width x height  pixel records R, G, B, A; top row first, left to right
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <streambuf>
+#include <string>
+
+namespace varnel::m32 {
+
+inline constexpr std::size_t kHeaderStartSize = 256;
+inline constexpr std::size_t kTemplateBlockOffset = 256;
+inline constexpr std::size_t kTemplateBlockSize = 712;
+inline constexpr std::size_t kPixelRecordsOffset = 968;
+
+using HeaderStart = std::array<std::uint8_t, kHeaderStartSize>;
+using TemplateBlock = std::array<std::uint8_t, kTemplateBlockSize>;
+
+// Offsets 0 to 255. The name must hold at most kMaxHeaderName characters.
+HeaderStart make_header_start(const std::string& header_name);
+
+enum class TemplateRead { Ok, TooShort, Unreadable };
+
+// Bytes 256 to 967 of a resolution template, which must be at least 968 bytes long.
+TemplateRead read_template_block(std::streambuf& file, TemplateBlock& block);
+
+}  // namespace varnel::m32

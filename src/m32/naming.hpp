@@ -1,0 +1,27 @@
+// The names a conversion uses: where the resolution template lies, what the output is called,
+// and the header name stored inside the M32 file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace varnel::m32 {
+
+// The header name field holds at most this many characters (the rest of its 252 bytes is zero).
+inline constexpr std::size_t kMaxHeaderName = 99;
+
+// prefix + "<width>x<height>.m32", with nothing added between: the prefix carries its own
+// separator when it names a folder.
+std::string template_path(const std::string& prefix, std::uint16_t width, std::uint16_t height);
+
+// The input name with its last three characters replaced by "m32", whatever they are.
+std::string output_name(const std::string& input_name);
+
+// The text after the last separator of a directory path; empty at a root ("/", "D:\").
+std::string last_directory_component(const std::string& directory, char separator);
+
+// "<last component>/<output name>".
+std::string header_name(const std::string& last_component, const std::string& output_name);
+
+}  // namespace varnel::m32

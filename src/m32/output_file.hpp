@@ -1,0 +1,42 @@
+// An output file that appears whole or not at all: everything is written to a new file beside
+// the target, which replaces the target by a rename only once it is complete.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace varnel::m32 {
+
+struct OutputFile {
+    std::filesystem::path target;     // where the finished file goes (a link's target, for links)
+    std::filesystem::path temporary;  // where it is written meanwhile
+    std::filebuf file;
+    bool keep_permissions = false;    // an existing target's permissions go to its replacement
+    std::filesystem::perms permissions = std::filesystem::perms::none;
+    bool committed = false;
+
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // A file that was never committed is removed, whatever path the run left by.
+    ~OutputFile();
+};
+
+// False when the output may not be made: the name is a directory or another non-file, an existing
+// file may not be written, or no new file can be created in its folder. Nothing is written to
+// an existing file.
+bool open_output(OutputFile& output, const std::string& name);
+
+bool write_output(OutputFile& output, const std::uint8_t* bytes, std::size_t n);
+
+// Flushes and closes the new file and moves it over the target; false when any of that fails,
+// and then the new file is gone and the target untouched.
+bool commit_output(OutputFile& output);
+
+// Closes and removes the new file; the target is untouched.
+void discard_output(OutputFile& output);
+
+}  // namespace varnel::m32

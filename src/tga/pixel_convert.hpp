@@ -1,0 +1,41 @@
+// Turning stored pixels into R, G, B, A records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tga/tga_format.hpp"
+
+namespace varnel::tga {
+
+// A colour map as a lookup table with one R, G, B, A entry for every value an index can take
+// (256 or 65536), so that no stored index can reach outside it; `present` marks the entries the
+// file defines.
+struct Palette {
+    std::vector<std::uint8_t> rgba;
+    std::vector<std::uint8_t> present;
+};
+
+// Builds the table from the colour map's stored entries; entries whose index lies beyond what
+// the pixels can name are dropped.
+Palette build_palette(const Layout& layout, const std::uint8_t* entries);
+
+// Converts `count` stored pixels; indices are looked up in the palette, which other kinds do not
+// use. With keep_alpha false, A is 255.
+void convert_pixels(PixelKind kind, const Palette& palette, const std::uint8_t* in,
+                    std::size_t count, bool keep_alpha, std::uint8_t* out);
+
+// Reverses the order of `count` R, G, B, A records in place, for rows stored right to left.
+void mirror_records(std::uint8_t* rgba, std::size_t count);
+
+// True when some of the `count` pixels carry an alpha other than 0 (always, for kinds without
+// alpha).
+bool any_visible_alpha(PixelKind kind, const Palette& palette, const std::uint8_t* in,
+                       std::size_t count);
+
+// True when every one of the `count` indices names an entry of the colour map.
+bool all_indices_present(PixelKind kind, const Palette& palette, const std::uint8_t* in,
+                         std::size_t count);
+
+}  // namespace varnel::tga
