@@ -1,0 +1,40 @@
+// Running the built varnel the way a user does: in a folder of its own, with its standard output
+// captured byte for byte and its exit status as the caller sees it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace varnel::testing {
+
+struct ToolRun {
+    int status = -1;     // the low 8 bits of the exit status: -1 reads as 255
+    std::string output;  // standard output, bytes as written (CR LF line ends on Windows)
+    std::string errors;  // standard error
+};
+
+// Runs varnel with `arguments` in `folder`. The captured output is kept outside that folder, so
+// that the folder holds only what the run left there.
+ToolRun run_varnel(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+
+// The platform's line end for text the tool prints: "\r\n" on Windows, "\n" elsewhere.
+std::string text_lines(const std::string& text_with_lf);
+
+// A new, empty folder under the system's temporary folder, removed with its contents when the
+// returned object goes.
+struct TempFolder {
+    std::filesystem::path path;
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+};
+
+std::string read_bytes(const std::filesystem::path& file);
+void write_bytes(const std::filesystem::path& file, const std::string& bytes);
+
+// Every regular file below `folder`, as names relative to it, sorted.
+std::vector<std::string> list_files(const std::filesystem::path& folder);
+
+}  // namespace varnel::testing
