@@ -1,8 +1,8 @@
 #include "driver/run.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <new>
 #include <optional>
 #include <vector>
 
@@ -80,18 +80,13 @@ Step make_header_name(const std::string& output, std::string& header) {
     return std::nullopt;
 }
 
-// Streams the image in blocks of rows into the new file after its 968 header bytes.
+// Streams the image in blocks of rows into the new file after its 968 header bytes; each block
+// is converted straight into the output's own buffer.
 Step write_m32(tga::Image& image, const std::string& input_name, const std::string& output_name,
                const m32::HeaderStart& start, const m32::TemplateBlock& block,
                m32::OutputFile& output) {
     const std::uint32_t height = image.layout.header.height;
     const std::size_t row_bytes = std::size_t{image.layout.header.width} * 4;
-    std::vector<std::uint8_t> records;
-    try {
-        records.resize(image.rows_per_block * row_bytes);
-    } catch (const std::bad_alloc&) {
-        return Report{Message::OutOfMemory, std::to_string(image.rows_per_block * row_bytes), {}};
-    }
     const Report write_failed{Message::WriteFailed, output_name, {}};
     if (!m32::write_output(output, start.data(), start.size()) ||
         !m32::write_output(output, block.data(), block.size())) {
@@ -99,10 +94,10 @@ Step write_m32(tga::Image& image, const std::string& input_name, const std::stri
     }
     for (std::uint32_t row = 0; row < height; row += image.rows_per_block) {
         const std::uint32_t count = std::min(image.rows_per_block, height - row);
-        if (tga::Failure f = tga::read_output_rows(image, row, count, records.data())) {
+        if (tga::Failure f = tga::read_output_rows(image, row, count, m32::block_to_fill(output))) {
             return input_failure(input_name, f);
         }
-        if (!m32::write_output(output, records.data(), count * row_bytes)) {
+        if (!m32::submit_block(output, count * row_bytes)) {
             return write_failed;
         }
     }
@@ -158,7 +153,9 @@ Step convert(const std::string& input_name, std::FILE* out) {
         return s;
     }
     m32::OutputFile output;
-    if (!m32::open_output(output, output_name)) {
+    const std::size_t block_bytes = std::max(
+        m32::kPixelRecordsOffset, image.rows_per_block * std::size_t{header.width} * 4);
+    if (!m32::open_output(output, output_name, block_bytes)) {
         return Report{Message::CannotOpenOutput, output_name, {}};
     }
     if (Step s = write_m32(image, input_name, output_name, m32::make_header_start(header_name),

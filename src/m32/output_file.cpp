@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <new>
 #include <random>
 
 namespace varnel::m32 {
@@ -68,7 +69,7 @@ OutputFile::~OutputFile() {
     }
 }
 
-bool open_output(OutputFile& output, const std::string& name) {
+bool open_output(OutputFile& output, const std::string& name, std::size_t block_bytes) {
     std::error_code ec;
     fs::path target = name;
     const fs::file_status link_status = fs::symlink_status(target, ec);
@@ -88,7 +89,20 @@ bool open_output(OutputFile& output, const std::string& name) {
         output.permissions = status.permissions();
     }
     output.target = target;
+    try {
+        output.block.resize(block_bytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return create_temporary(output);
+}
+
+std::uint8_t* block_to_fill(OutputFile& output) {
+    return output.block.data();
+}
+
+bool submit_block(OutputFile& output, std::size_t n) {
+    return n <= output.block.size() && write_output(output, output.block.data(), n);
 }
 
 bool write_output(OutputFile& output, const std::uint8_t* bytes, std::size_t n) {

@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace varnel::m32 {
+
+inline constexpr std::size_t kDefaultBlockBytes = 1u << 20;
 
 struct OutputFile {
     std::filesystem::path target;     // where the finished file goes (a link's target, for links)
@@ -17,6 +20,7 @@ struct OutputFile {
     bool keep_permissions = false;    // an existing target's permissions go to its replacement
     std::filesystem::perms permissions = std::filesystem::perms::none;
     bool committed = false;
+    std::vector<std::uint8_t> block;  // filled by the caller, then written in one piece
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -28,7 +32,14 @@ struct OutputFile {
 // False when the output may not be made: the name is a directory or another non-file, an existing
 // file may not be written, or no new file can be created in its folder. Nothing is written to
 // an existing file.
-bool open_output(OutputFile& output, const std::string& name);
+bool open_output(OutputFile& output, const std::string& name,
+                 std::size_t block_bytes = kDefaultBlockBytes);
+
+// Room for block_bytes bytes, so that records can be made where they are written from.
+std::uint8_t* block_to_fill(OutputFile& output);
+
+// Writes the first n bytes of the block.
+bool submit_block(OutputFile& output, std::size_t n);
 
 bool write_output(OutputFile& output, const std::uint8_t* bytes, std::size_t n);
 
