@@ -64,7 +64,8 @@ void print(std::FILE* out, const std::string& text) {
 }
 
 std::string banner_text() {
-    return "TGA to M32 Converter " VARNEL_VERSION "\n\n"
+    return "TGA to M32 Converter " VARNEL_VERSION
+           "\n\n"
            "Usage: varnel TARGAFILE\n\n"
            "Supported Resolutions (32bpp):\n"
            "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"

@@ -153,8 +153,8 @@ Step convert(const std::string& input_name, std::FILE* out) {
         return s;
     }
     m32::OutputFile output;
-    const std::size_t block_bytes = std::max(
-        m32::kPixelRecordsOffset, image.rows_per_block * std::size_t{header.width} * 4);
+    const std::size_t block_bytes =
+        std::max(m32::kPixelRecordsOffset, image.rows_per_block * std::size_t{header.width} * 4);
     if (!m32::open_output(output, output_name, block_bytes)) {
         return Report{Message::CannotOpenOutput, output_name, {}};
     }

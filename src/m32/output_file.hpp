@@ -17,7 +17,7 @@ struct OutputFile {
     std::filesystem::path target;     // where the finished file goes (a link's target, for links)
     std::filesystem::path temporary;  // where it is written meanwhile
     std::filebuf file;
-    bool keep_permissions = false;    // an existing target's permissions go to its replacement
+    bool keep_permissions = false;  // an existing target's permissions go to its replacement
     std::filesystem::perms permissions = std::filesystem::perms::none;
     bool committed = false;
     std::vector<std::uint8_t> block;  // filled by the caller, then written in one piece

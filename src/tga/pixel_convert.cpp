@@ -34,10 +34,9 @@ __attribute__((target("ssse3"))) std::size_t shuffle_pixels(const std::uint8_t* 
                                                             std::size_t count, unsigned stride,
                                                             std::uint8_t alpha_or,
                                                             std::uint8_t* out) {
-    const __m128i order = stride == 3 ? _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11,
-                                                      10, 9, -1)
-                                      : _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14,
-                                                      13, 12, 15);
+    const __m128i order = stride == 3
+                              ? _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1)
+                              : _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
     const __m128i alpha = _mm_set1_epi32(static_cast<int>(std::uint32_t{alpha_or} << 24));
     const std::size_t reach = stride == 3 ? 6 : 4;
     std::size_t done = 0;
@@ -82,8 +81,7 @@ void convert_bgr24(const std::uint8_t* in, std::size_t count, std::uint8_t* out)
     }
 }
 
-void convert_bgra32(const std::uint8_t* in, std::size_t count, bool keep_alpha,
-                    std::uint8_t* out) {
+void convert_bgra32(const std::uint8_t* in, std::size_t count, bool keep_alpha, std::uint8_t* out) {
     const std::uint8_t alpha_or = keep_alpha ? 0 : 255;
     const std::size_t done = fast_pixels(in, count, 4, alpha_or, out);
     in += done * 4;
@@ -99,8 +97,7 @@ void convert_bgra32(const std::uint8_t* in, std::size_t count, bool keep_alpha,
 }
 
 // A RRRRR GGGGG BBBBB; the top bit is alpha only for Word16.
-void convert_words(const std::uint8_t* in, std::size_t count, bool use_top_bit,
-                   std::uint8_t* out) {
+void convert_words(const std::uint8_t* in, std::size_t count, bool use_top_bit, std::uint8_t* out) {
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned w = load16(in);
         out[0] = widen5((w >> 10) & 0x1Fu);

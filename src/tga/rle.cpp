@@ -5,8 +5,8 @@
 
 namespace varnel::tga {
 
-bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state, std::uint8_t* out,
-                std::uint64_t count) {
+bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state,
+                std::uint8_t* out, std::uint64_t count) {
     seek_forward_reader(in, state.offset);
     while (count > 0) {
         if (state.remaining == 0) {

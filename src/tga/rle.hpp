@@ -14,15 +14,15 @@ namespace varnel::tga {
 //
 // The decoder's position between two pixels, so that decoding can resume at any row.
 struct RleState {
-    std::uint64_t offset = 0;   // file offset of the next unread byte
-    std::uint8_t remaining = 0; // pixels of the current packet still to hand out
-    bool repeat = false;        // the current packet repeats `value`
-    std::uint8_t value[4] = {}; // the repeated pixel
+    std::uint64_t offset = 0;    // file offset of the next unread byte
+    std::uint8_t remaining = 0;  // pixels of the current packet still to hand out
+    bool repeat = false;         // the current packet repeats `value`
+    std::uint8_t value[4] = {};  // the repeated pixel
 };
 
 // Decodes `count` pixels of `pixel_bytes` each into `out`, from and updating `state`.
 // False when the data ends before `count` pixels are complete.
-bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state, std::uint8_t* out,
-                std::uint64_t count);
+bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state,
+                std::uint8_t* out, std::uint64_t count);
 
 }  // namespace varnel::tga

@@ -30,10 +30,10 @@ bool read_at(const Source& source, std::uint64_t offset, std::uint8_t* out, std:
     }
     std::size_t done = 0;
     while (done < n) {
-        const std::size_t chunk =
-            std::min(n - done, static_cast<std::size_t>(std::numeric_limits<std::streamsize>::max()));
-        const std::streamsize got =
-            source.bytes->sgetn(reinterpret_cast<char*>(out + done), static_cast<std::streamsize>(chunk));
+        const std::size_t chunk = std::min(
+            n - done, static_cast<std::size_t>(std::numeric_limits<std::streamsize>::max()));
+        const std::streamsize got = source.bytes->sgetn(reinterpret_cast<char*>(out + done),
+                                                        static_cast<std::streamsize>(chunk));
         if (got <= 0) {
             return false;
         }
@@ -70,8 +70,8 @@ bool refill(ForwardReader& reader, const Source& source) {
     if (offset >= size) {
         return false;
     }
-    const std::size_t n = static_cast<std::size_t>(
-        std::min<std::uint64_t>(reader.window.size(), size - offset));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(reader.window.size(), size - offset));
     if (!read_at(source, offset, reader.window.data(), n)) {
         return false;
     }

@@ -108,8 +108,7 @@ unsigned bytes_per_pixel(PixelKind kind) {
 }
 
 bool carries_alpha(PixelKind kind) {
-    return kind == PixelKind::Bgra32 || kind == PixelKind::Word16 ||
-           kind == PixelKind::GreyAlpha16;
+    return kind == PixelKind::Bgra32 || kind == PixelKind::Word16 || kind == PixelKind::GreyAlpha16;
 }
 
 Failure describe_layout(const Header& header, std::uint64_t file_size, Layout& layout) {

@@ -26,7 +26,8 @@ constexpr std::uint64_t kAttributesTypeOffset = 494;
 
 bool extension_says_no_alpha(const Source& source) {
     std::uint8_t footer[kFooterSize];
-    if (source.size < kFooterSize || !read_at(source, source.size - kFooterSize, footer, kFooterSize) ||
+    if (source.size < kFooterSize ||
+        !read_at(source, source.size - kFooterSize, footer, kFooterSize) ||
         std::memcmp(footer + 8, kFooterSignature, sizeof kFooterSignature) != 0) {
         return false;
     }
@@ -94,7 +95,8 @@ Failure scan_pixels(Image& image, bool check_indices, bool check_alpha, bool& an
         }
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint8_t* row = image.raw.data() + i * bytes;
-            if (check_indices && !all_indices_present(layout.pixel_kind, image.palette, row, width)) {
+            if (check_indices &&
+                !all_indices_present(layout.pixel_kind, image.palette, row, width)) {
                 return damaged("colour index outside the colour map");
             }
             if (check_alpha && !any_alpha) {
@@ -128,7 +130,8 @@ void make_opaque(Palette& palette) {
 Failure allocate_buffers(Image& image) {
     const Layout& layout = image.layout;
     const std::uint64_t out_row = std::uint64_t{layout.header.width} * 4;
-    const std::uint64_t rows = out_row == 0 ? 1 : std::max<std::uint64_t>(1, kBlockOutputBytes / out_row);
+    const std::uint64_t rows =
+        out_row == 0 ? 1 : std::max<std::uint64_t>(1, kBlockOutputBytes / out_row);
     const std::uint64_t height = std::max<std::uint64_t>(1, layout.header.height);
     image.rows_per_block = static_cast<std::uint32_t>(std::min(rows, height));
     const std::uint64_t raw_bytes = image.rows_per_block * row_bytes(layout);
@@ -140,7 +143,8 @@ Failure allocate_buffers(Image& image) {
         image.row_starts.resize(static_cast<std::size_t>(index_count));
         image.rle_in = make_forward_reader(static_cast<std::size_t>(window_bytes));
     } catch (const std::bad_alloc&) {
-        return {FailureKind::OutOfMemory, {},
+        return {FailureKind::OutOfMemory,
+                {},
                 raw_bytes + index_count * sizeof(RleState) + palette_bytes + window_bytes};
     }
     return {};
@@ -176,7 +180,8 @@ Failure open_image(const Source& source, const Header& header, Image& image) {
             return {FailureKind::OutOfMemory, {}, 65536u * 5};
         }
     }
-    const bool alpha_source = carries_alpha(layout.mapped ? layout.map_entry_kind : layout.pixel_kind);
+    const bool alpha_source =
+        carries_alpha(layout.mapped ? layout.map_entry_kind : layout.pixel_kind);
     const bool alpha_wanted = alpha_source && !extension_says_no_alpha(image.source);
     const bool check_indices =
         layout.mapped && std::find(image.palette.present.begin(), image.palette.present.end(), 0) !=
