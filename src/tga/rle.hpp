@@ -20,8 +20,8 @@ struct RleState {
     std::uint8_t value[4] = {};  // the repeated pixel
 };
 
-// Decodes `count` pixels of `pixel_bytes` each into `out`, from and updating `state`.
-// False when the data ends before `count` pixels are complete.
+// Decodes `count` pixels of `pixel_bytes` each into `out`, from and updating `state`; with `out`
+// null, only finds where they end. False when the data ends before `count` pixels are complete.
 bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state,
                 std::uint8_t* out, std::uint64_t count);
 

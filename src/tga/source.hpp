@@ -35,4 +35,7 @@ std::uint64_t forward_offset(const ForwardReader& reader);
 // Copies the next n bytes out; false when the source ends first.
 bool read_forward(ForwardReader& reader, const Source& source, std::uint8_t* out, std::size_t n);
 
+// Passes over the next n bytes without reading them; false when the source ends first.
+bool skip_forward(ForwardReader& reader, const Source& source, std::uint64_t n);
+
 }  // namespace varnel::tga

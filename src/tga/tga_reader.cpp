@@ -50,8 +50,10 @@ Failure ends_early(const Layout& layout) {
 }
 
 // Reads `count` stored rows from stored row `first` on into image.raw. The first pass over RLE
-// data (record true) notes where each row starts; later reads resume from those notes.
-Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count, bool record) {
+// data (record true) notes where each row starts, and with `keep` false only finds where the
+// rows end; later reads resume from those notes.
+Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count, bool record,
+                         bool keep = true) {
     const Layout& layout = image.layout;
     const std::uint64_t bytes = row_bytes(layout);
     if (!layout.rle) {
@@ -71,8 +73,9 @@ Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count,
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         image.row_starts[first + i] = image.rle_next;
-        if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, image.rle_next,
-                        image.raw.data() + i * bytes, layout.header.width)) {
+        std::uint8_t* row = keep ? image.raw.data() + i * bytes : nullptr;
+        if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, image.rle_next, row,
+                        layout.header.width)) {
             return ends_early(layout);
         }
     }
@@ -80,7 +83,8 @@ Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count,
 }
 
 // The first pass: every RLE row located and complete, every index inside the colour map, and
-// whether any pixel has an alpha other than 0. Stops early when only the alpha is asked for.
+// whether any pixel has an alpha other than 0. Pixels are looked at only while a question is
+// open; uncompressed data is then left unread, RLE data only has its packets counted.
 Failure scan_pixels(Image& image, bool check_indices, bool check_alpha, bool& any_alpha) {
     const Layout& layout = image.layout;
     const std::uint32_t height = layout.header.height;
@@ -90,10 +94,14 @@ Failure scan_pixels(Image& image, bool check_indices, bool check_alpha, bool& an
     any_alpha = false;
     for (std::uint32_t first = 0; first < height; first += image.rows_per_block) {
         const std::uint32_t count = std::min(image.rows_per_block, height - first);
-        if (Failure f = read_stored_rows(image, first, count, layout.rle)) {
+        const bool look = check_indices || (check_alpha && !any_alpha);
+        if (!look && !layout.rle) {
+            break;
+        }
+        if (Failure f = read_stored_rows(image, first, count, layout.rle, look)) {
             return f;
         }
-        for (std::uint32_t i = 0; i < count; ++i) {
+        for (std::uint32_t i = 0; look && i < count; ++i) {
             const std::uint8_t* row = image.raw.data() + i * bytes;
             if (check_indices &&
                 !all_indices_present(layout.pixel_kind, image.palette, row, width)) {
@@ -102,9 +110,6 @@ Failure scan_pixels(Image& image, bool check_indices, bool check_alpha, bool& an
             if (check_alpha && !any_alpha) {
                 any_alpha = any_visible_alpha(layout.pixel_kind, image.palette, row, width);
             }
-        }
-        if (!layout.rle && !check_indices && (any_alpha || !check_alpha)) {
-            break;
         }
     }
     return {};
