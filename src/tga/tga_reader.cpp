@@ -212,6 +212,9 @@ Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t co
     if (count > image.rows_per_block || first_row > height || count > height - first_row) {
         return damaged("rows outside the image");
     }
+    if (count == 0) {
+        return {};
+    }
     const std::uint32_t stored_first = layout.top_down ? first_row : height - first_row - count;
     if (Failure f = read_stored_rows(image, stored_first, count, false)) {
         return f;

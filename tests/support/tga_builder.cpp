@@ -66,4 +66,51 @@ std::string classic_records(std::uint16_t width, std::uint16_t height, unsigned 
     return records;
 }
 
+std::string rle_encode(const std::string& pixels, unsigned pixel_bytes) {
+    const std::size_t count = pixels.size() / pixel_bytes;
+    const auto pixel = [&](std::size_t i) { return pixels.substr(i * pixel_bytes, pixel_bytes); };
+    std::string out;
+    std::size_t i = 0;
+    while (i < count) {
+        std::size_t run = 1;
+        while (i + run < count && run < 128 && pixel(i + run) == pixel(i)) {
+            ++run;
+        }
+        if (run >= 2) {
+            out += static_cast<char>(0x80 | (run - 1));
+            out += pixel(i);
+            i += run;
+            continue;
+        }
+        // A literal packet ends where a run of two begins.
+        std::size_t literal = 1;
+        while (i + literal < count && literal < 128 &&
+               !(i + literal + 1 < count && pixel(i + literal) == pixel(i + literal + 1))) {
+            ++literal;
+        }
+        out += static_cast<char>(literal - 1);
+        out += pixels.substr(i * pixel_bytes, literal * pixel_bytes);
+        i += literal;
+    }
+    return out;
+}
+
+std::string tga_footer(std::uint32_t extension_offset) {
+    std::string footer;
+    put16(footer, static_cast<std::uint16_t>(extension_offset & 0xFFFF));
+    put16(footer, static_cast<std::uint16_t>(extension_offset >> 16));
+    footer += std::string(4, '\0');
+    footer += "TRUEVISION-XFILE.";
+    footer += '\0';
+    return footer;
+}
+
+std::string extension_area_and_footer(std::size_t file_size, std::uint8_t attributes_type) {
+    std::string area(495, '\0');
+    area[0] = static_cast<char>(495 & 0xFF);
+    area[1] = static_cast<char>(495 >> 8);
+    area[494] = static_cast<char>(attributes_type);
+    return area + tga_footer(static_cast<std::uint32_t>(file_size));
+}
+
 }  // namespace varnel::testing

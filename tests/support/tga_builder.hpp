@@ -33,4 +33,16 @@ std::string template_bytes(std::size_t size = 968 + 64, unsigned seed = 7);
 // The M32 records (R, G, B, 255; top row first) that classic_tga(width, height, seed) converts to.
 std::string classic_records(std::uint16_t width, std::uint16_t height, unsigned seed = 1);
 
+// Run-length encodes `pixels` (each `pixel_bytes` long) as one stream, the way writers do it:
+// runs of two or more equal pixels become repeat packets, the rest literal packets, each of at
+// most 128 pixels; packets run on across rows.
+std::string rle_encode(const std::string& pixels, unsigned pixel_bytes);
+
+// The 26-byte TGA 2.0 footer: extension-area offset, a zero developer-area offset, the signature.
+std::string tga_footer(std::uint32_t extension_offset);
+
+// What to append to a file of `file_size` bytes to give it a TGA 2.0 extension area (495 bytes,
+// zero except the attributes type at its byte 494) and the footer that points at it.
+std::string extension_area_and_footer(std::size_t file_size, std::uint8_t attributes_type);
+
 }  // namespace varnel::testing

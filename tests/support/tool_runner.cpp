@@ -9,7 +9,10 @@
 #include <random>
 #include <stdexcept>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -20,7 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 #ifdef _WIN32
-// Test binaries run under Wine may be given the executable as a Unix path; Wine maps / to Z:.
+// Test programs run under Wine are given the executable as a Unix path; Wine maps / to Z:.
 std::string native_path(const std::string& path) {
     std::string p = path;
     if (!p.empty() && p[0] == '/') {
@@ -30,12 +33,93 @@ std::string native_path(const std::string& path) {
     return p;
 }
 
+// One argument as the C runtime's command-line splitting gives it back unchanged: in quotes, with
+// backslashes doubled only where they come before a quote.
 std::string quote(const std::string& text) {
-    return "\"" + text + "\"";
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, '\\');
+    return quoted + "\"";
 }
 
-int exit_status(int system_result) {
-    return system_result & 0xFF;
+std::wstring wide(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int wide_length = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, result.data(), wide_length);
+    return result;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() {
+        if (valid()) {
+            CloseHandle(handle_);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const {
+        return handle_;
+    }
+    bool valid() const {
+        return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+Handle inheritable_output(const fs::path& file) {
+    SECURITY_ATTRIBUTES inherit{};
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    return Handle(CreateFileW(file.wstring().c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The tool is started directly rather than through cmd, so that no argument is read as cmd
+// syntax (%, ^, quotes) and the exit code arrives unchanged. Returns the low 8 bits of it.
+int run_command(const fs::path& folder, const std::string& command, const fs::path& out_file,
+                const fs::path& err_file) {
+    const Handle out = inheritable_output(out_file);
+    const Handle err = inheritable_output(err_file);
+    if (!out.valid() || !err.valid()) {
+        throw std::runtime_error("cannot create the capture files in " +
+                                 out_file.parent_path().string());
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
+    PROCESS_INFORMATION process{};
+    std::wstring command_line = wide(command);
+    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        folder.wstring().c_str(), &startup, &process)) {
+        throw std::runtime_error("cannot start " + command);
+    }
+    const Handle process_handle(process.hProcess);
+    const Handle thread_handle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    return static_cast<int>(code & 0xFFu);
 }
 #else
 std::string native_path(const std::string& path) {
@@ -50,8 +134,15 @@ std::string quote(const std::string& text) {
     return quoted + "'";
 }
 
-int exit_status(int system_result) {
-    return WIFEXITED(system_result) ? WEXITSTATUS(system_result) : 128 + WTERMSIG(system_result);
+int run_command(const fs::path& folder, const std::string& command, const fs::path& out_file,
+                const fs::path& err_file) {
+    const std::string redirected =
+        command + " > " + quote(out_file.string()) + " 2> " + quote(err_file.string());
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder);
+    const int result = std::system(redirected.c_str());
+    fs::current_path(previous);
+    return WIFEXITED(result) ? WEXITSTATUS(result) : 128 + WTERMSIG(result);
 }
 #endif
 
@@ -74,18 +165,8 @@ ToolRun run_varnel(const fs::path& folder, const std::vector<std::string>& argum
     for (const std::string& argument : arguments) {
         command += " " + quote(argument);
     }
-    command += " > " + quote(out_file.string()) + " 2> " + quote(err_file.string());
-#ifdef _WIN32
-    // cmd /c drops the outermost quotes of its command line.
-    command = "\"" + command + "\"";
-#endif
-    const fs::path previous = fs::current_path();
-    fs::current_path(folder);
-    const int result = std::system(command.c_str());
-    fs::current_path(previous);
-
     ToolRun run;
-    run.status = exit_status(result);
+    run.status = run_command(folder, command, out_file, err_file);
     run.output = read_bytes(out_file);
     run.errors = read_bytes(err_file);
     return run;
