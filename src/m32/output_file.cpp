@@ -90,7 +90,8 @@ bool open_output(OutputFile& output, const std::string& name, std::size_t block_
     }
     output.target = target;
     try {
-        output.block.resize(block_bytes);
+        output.block.reset(new std::uint8_t[block_bytes]);
+        output.block_bytes = block_bytes;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -98,11 +99,11 @@ bool open_output(OutputFile& output, const std::string& name, std::size_t block_
 }
 
 std::uint8_t* block_to_fill(OutputFile& output) {
-    return output.block.data();
+    return output.block.get();
 }
 
 bool submit_block(OutputFile& output, std::size_t n) {
-    return n <= output.block.size() && write_output(output, output.block.data(), n);
+    return n <= output.block_bytes && write_output(output, output.block.get(), n);
 }
 
 bool write_output(OutputFile& output, const std::uint8_t* bytes, std::size_t n) {

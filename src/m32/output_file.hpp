@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace varnel::m32 {
 
-inline constexpr std::size_t kDefaultBlockBytes = 1u << 20;
+inline constexpr std::size_t kDefaultBlockBytes = 512u << 10;
 
 struct OutputFile {
     std::filesystem::path target;     // where the finished file goes (a link's target, for links)
@@ -20,7 +20,10 @@ struct OutputFile {
     bool keep_permissions = false;  // an existing target's permissions go to its replacement
     std::filesystem::perms permissions = std::filesystem::perms::none;
     bool committed = false;
-    std::vector<std::uint8_t> block;  // filled by the caller, then written in one piece
+    // Filled by the caller, then written in one piece; left uninitialised, as only what was
+    // filled is written.
+    std::unique_ptr<std::uint8_t[]> block;
+    std::size_t block_bytes = 0;
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;

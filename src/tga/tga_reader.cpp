@@ -9,8 +9,9 @@ namespace varnel::tga {
 namespace {
 
 // Output bytes per block of rows: large enough that reads and writes go in big pieces, small
-// enough that a block stays in the processor's cache while it is converted.
-constexpr std::uint64_t kBlockOutputBytes = 1u << 20;
+// enough that a block and its stored pixels stay in the processor's cache between the read, the
+// conversion and the write.
+constexpr std::uint64_t kBlockOutputBytes = 512u << 10;
 constexpr std::size_t kRleWindowBytes = 256u << 10;
 
 // TGA 2.0 footer, the file's last 26 bytes:
@@ -57,7 +58,7 @@ Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count,
     const Layout& layout = image.layout;
     const std::uint64_t bytes = row_bytes(layout);
     if (!layout.rle) {
-        if (!read_at(image.source, layout.pixel_offset + first * bytes, image.raw.data(),
+        if (!read_at(image.source, layout.pixel_offset + first * bytes, image.raw.get(),
                      static_cast<std::size_t>(count * bytes))) {
             return ends_early(layout);
         }
@@ -65,7 +66,7 @@ Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count,
     }
     if (!record) {
         RleState state = image.row_starts[first];
-        if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, state, image.raw.data(),
+        if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, state, image.raw.get(),
                         std::uint64_t{count} * layout.header.width)) {
             return ends_early(layout);
         }
@@ -73,7 +74,7 @@ Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count,
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         image.row_starts[first + i] = image.rle_next;
-        std::uint8_t* row = keep ? image.raw.data() + i * bytes : nullptr;
+        std::uint8_t* row = keep ? image.raw.get() + i * bytes : nullptr;
         if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, image.rle_next, row,
                         layout.header.width)) {
             return ends_early(layout);
@@ -102,7 +103,7 @@ Failure scan_pixels(Image& image, bool check_indices, bool check_alpha, bool& an
             return f;
         }
         for (std::uint32_t i = 0; look && i < count; ++i) {
-            const std::uint8_t* row = image.raw.data() + i * bytes;
+            const std::uint8_t* row = image.raw.get() + i * bytes;
             if (check_indices &&
                 !all_indices_present(layout.pixel_kind, image.palette, row, width)) {
                 return damaged("colour index outside the colour map");
@@ -144,7 +145,7 @@ Failure allocate_buffers(Image& image) {
     const std::uint64_t palette_bytes = layout.mapped ? 65536u * 5 : 0;
     const std::uint64_t window_bytes = layout.rle ? kRleWindowBytes : 0;
     try {
-        image.raw.resize(static_cast<std::size_t>(raw_bytes));
+        image.raw.reset(new std::uint8_t[static_cast<std::size_t>(raw_bytes)]);
         image.row_starts.resize(static_cast<std::size_t>(index_count));
         image.rle_in = make_forward_reader(static_cast<std::size_t>(window_bytes));
     } catch (const std::bad_alloc&) {
@@ -224,7 +225,7 @@ Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t co
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t stored = layout.top_down ? i : count - 1 - i;
         std::uint8_t* out = rgba + std::size_t{i} * width * 4;
-        convert_pixels(layout.pixel_kind, image.palette, image.raw.data() + stored * bytes, width,
+        convert_pixels(layout.pixel_kind, image.palette, image.raw.get() + stored * bytes, width,
                        image.keep_alpha, out);
         if (layout.right_to_left) {
             mirror_records(out, width);

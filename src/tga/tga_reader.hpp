@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "tga/pixel_convert.hpp"
@@ -18,7 +19,9 @@ struct Image {
     Palette palette;
     bool keep_alpha = false;           // false: every A is 255
     std::uint32_t rows_per_block = 0;  // the most rows one read_output_rows call may ask for
-    std::vector<std::uint8_t> raw;     // stored pixels of one block of rows
+    // Stored pixels of one block of rows. Left uninitialised: every byte is read into before use,
+    // and clearing it would cost a pass over memory that small images notice.
+    std::unique_ptr<std::uint8_t[]> raw;
     std::vector<RleState> row_starts;  // RLE: the decoder's state at the start of each stored row
     RleState rle_next;                 // RLE: where the first pass has got to
     ForwardReader rle_in;
