@@ -1,6 +1,8 @@
 #include "driver/run.hpp"
 
 #include <algorithm>
+#include <climits>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -66,14 +68,40 @@ Step read_template(const std::string& path, m32::TemplateBlock& block) {
     return Report{Message::TemplateMissing, path, {}};
 }
 
-Step make_header_name(const std::string& output, std::string& header) {
+// The current directory as 8-bit text in the same encoding as the names on the command line:
+// on Windows the ANSI code page ('?' for what it cannot show), elsewhere the bytes as they are.
+bool current_directory_text(std::string& text) {
     std::error_code ec;
     const fs::path directory = fs::current_path(ec);
     if (ec) {
+        return false;
+    }
+#ifdef _WIN32
+    text.clear();
+    std::mbstate_t state{};
+    for (const wchar_t c : directory.native()) {
+        char bytes[MB_LEN_MAX];
+        const std::size_t n = std::wcrtomb(bytes, c, &state);
+        if (n == static_cast<std::size_t>(-1)) {
+            text += '?';
+            state = std::mbstate_t{};
+        } else {
+            text.append(bytes, n);
+        }
+    }
+#else
+    text = directory.native();
+#endif
+    return true;
+}
+
+Step make_header_name(const std::string& output, std::string& header) {
+    std::string directory;
+    if (!current_directory_text(directory)) {
         return Report{Message::NoCurrentDirectory, {}, {}};
     }
-    header = m32::header_name(
-        m32::last_directory_component(directory.string(), kDirectorySeparator), output);
+    header =
+        m32::header_name(m32::last_directory_component(directory, kDirectorySeparator), output);
     if (header.size() > m32::kMaxHeaderName) {
         return Report{Message::HeaderNameTooLong, header, {}};
     }
