@@ -1,0 +1,43 @@
+// The benchmark's inputs. Every pixel is a pure function of its position, so an input of any size
+// is written, and its conversion checked, one row at a time: the benchmark process stays small,
+// which matters because a forked child starts out with the parent's resident pages and those count
+// towards the child's peak RSS.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+enum class Encoding {
+    // Type 2, 24 bits, bottom row first: the classic input.
+    Uncompressed24,
+    // Type 10, 32 bits with alpha, bottom row first, run-length packets that mix repeats and
+    // literals and run on from one row into the next.
+    Rle32,
+};
+
+struct Picture {
+    Encoding encoding;
+    std::uint32_t width;
+    std::uint32_t height;
+};
+
+inline constexpr std::uint64_t kRecordsOffset = 968;
+inline constexpr std::size_t kTemplateSize = 968;
+
+std::uint64_t m32_size(const Picture& picture);
+
+// A stand-in resolution template: only its size and bytes 256 to 967 matter to the converter.
+std::vector<std::uint8_t> template_bytes();
+
+// Writes the picture as a TGA file. Returns false when the file cannot be written.
+bool write_tga(const Picture& picture, const std::string& path);
+
+// Compares a whole M32 file with the picture: leading word, header name, template block and every
+// pixel record. Returns an empty string when it matches, otherwise where and how it differs.
+std::string check_m32(const Picture& picture, const std::string& path,
+                      const std::string& header_name);
+
+}  // namespace bench
