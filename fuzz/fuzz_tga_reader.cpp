@@ -1,0 +1,9 @@
+#include <cstddef>
+#include <cstdint>
+
+#include "harness.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    varnel::fuzzing::check_reader(data, size);
+    return 0;
+}
