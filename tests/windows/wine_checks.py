@@ -1,0 +1,335 @@
+#!/usr/bin/env python3
+"""What only the Windows build shows, checked under Wine from the Linux side.
+
+Usage: wine_checks.py VERSION VARNEL_EXE EMULATOR [EMULATOR_ARGUMENT...]
+
+EMULATOR is cmake/wine-run.sh with its default prefix, as the Windows build's tests use it. Each
+check runs varnel.exe in a fresh folder and compares standard output byte for byte (CR LF line
+ends), the exit status as a Linux caller sees it (-1 arrives as 255), standard error (empty) and
+the bytes of every file left in the folder. Exits 1 when any check fails.
+"""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+FAILED = 255
+BAD_INPUT = 1
+
+
+def tga(width, height, pixels):
+    """An uncompressed 24-bit TGA file, bottom row first, with `pixels` as its B, G, R bytes."""
+    header = bytes([0, 0, 2]) + bytes(9) + struct.pack("<HHBB", width, height, 24, 0)
+    return header + pixels
+
+
+def template(width, height):
+    """A stand-in resolution template whose header block holds every byte value, 0x0A, 0x0D and
+    0x1A among them, so that any translation of bytes shows."""
+    return bytes((i * 37 + width * 5 + height) & 0xFF for i in range(968 + 40))
+
+
+def m32(header_name, template_bytes, width, height, pixels):
+    """The M32 file varnel writes for a bottom-row-first TGA image."""
+    name = header_name.encode("latin-1")
+    out = bytearray(b"\x04\x00\x00\x00" + name + bytes(252 - len(name)))
+    out += template_bytes[256:968]
+    row = width * 3
+    for y in reversed(range(height)):
+        for x in range(width):
+            b, g, r = pixels[y * row + x * 3 : y * row + x * 3 + 3]
+            out += bytes([r, g, b, 255])
+    return bytes(out)
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n").encode("latin-1")
+
+
+def progress(input_name, width, height):
+    return f"Processing {input_name}\nResolution is {width}x{height}\nNeeds {width * height * 3} bytes in memory\n"
+
+
+# Every byte value a text stream would touch (line feed, carriage return, Ctrl-Z) in every
+# channel, with zero and 255 beside them: a 3 x 2 image.
+AWKWARD_PIXELS = bytes(
+    [0x0A, 0x0D, 0x1A, 0x0D, 0x1A, 0x0A, 0x1A, 0x0A, 0x0D,
+     0x00, 0xFF, 0x0A, 0x0D, 0x0D, 0x0A, 0x1A, 0x1A, 0x00]
+)
+WIDTH, HEIGHT = 3, 2
+
+
+class Checker:
+    def __init__(self, version, exe, emulator, work):
+        self.version = version
+        self.exe = exe
+        self.emulator = emulator
+        self.work = work
+        self.failures = []
+        self.count = 0
+
+    def folder(self, *parts):
+        path = os.path.join(tempfile.mkdtemp(dir=self.work), *parts)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def run(self, cwd, arguments):
+        # Wine reads Unix names and arguments as UTF-8 and gives the program its ANSI code page,
+        # Windows-1252.
+        done = subprocess.run(self.emulator + [self.exe] + arguments, cwd=cwd,
+                              stdin=subprocess.DEVNULL, capture_output=True,
+                              env=dict(os.environ, LC_ALL="C.UTF-8"))
+        return done.stdout, done.returncode, done.stderr
+
+    def expect(self, name, condition, detail):
+        if not condition:
+            self.failures.append(f"{name}: {detail}")
+
+    def check_run(self, name, cwd, arguments, output, status, files):
+        """Runs varnel and compares output, status, standard error and the files below cwd."""
+        self.count += 1
+        got_output, got_status, errors = self.run(cwd, arguments)
+        self.expect(name, got_output == output, f"output {got_output!r}, expected {output!r}")
+        self.expect(name, got_status == status, f"status {got_status}, expected {status}")
+        self.expect(name, errors == b"", f"standard error {errors!r}")
+        left = files_below(cwd)
+        self.expect(name, sorted(left) == sorted(files),
+                    f"files {sorted(left)}, expected {sorted(files)}")
+        for file, content in files.items():
+            if file in left and left[file] != content:
+                self.failures.append(f"{name}: {file} {difference(left[file], content)}")
+
+
+def difference(got, expected):
+    at = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b),
+              min(len(got), len(expected)))
+    return (f"differs from byte {at} ({len(got)} bytes, expected {len(expected)}): "
+            f"{got[at:at + 16].hex(' ')} instead of {expected[at:at + 16].hex(' ')}")
+
+
+def files_below(folder):
+    found = {}
+    for base, _, names in os.walk(folder):
+        for file in names:
+            path = os.path.join(base, file)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, folder)] = f.read()
+    return found
+
+
+def put(folder, name, content):
+    path = os.path.join(folder, *name.split("/"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(content)
+
+
+def stone_scene(checker, path_ini=b"tpl\\", folder_name="stone"):
+    """A folder 'stone' with path.ini, the TGA wall.tga and the template tpl\\3x2.m32."""
+    stone = checker.folder(folder_name)
+    tpl = template(WIDTH, HEIGHT)
+    files = {"path.ini": path_ini, "wall.tga": tga(WIDTH, HEIGHT, AWKWARD_PIXELS),
+             "tpl/3x2.m32": tpl}
+    for name, content in files.items():
+        put(stone, name, content)
+    return stone, files, tpl
+
+
+def check_banner(c):
+    banner = (f"TGA to M32 Converter {c.version}\n\n"
+              "Usage: varnel TARGAFILE\n\n"
+              "Supported Resolutions (32bpp):\n"
+              "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"
+              "64x128, 128x64, 128x128, 256x256, 512x512\n\n")
+    c.check_run("banner and usage end every line in CR LF", c.folder(), [], crlf(banner), 0, {})
+
+
+def check_conversion(c):
+    stone, files, tpl = stone_scene(c)
+    expected = dict(files)
+    expected["wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("Z:\\...\\stone gives the header name stone/wall.m32; bytes 0A 0D 1A pass "
+                "unchanged", stone, ["wall.tga"], crlf(progress("wall.tga", 3, 2)), 0, expected)
+
+
+def check_subfolder_names(c):
+    for typed in ("sub\\wall.tga", "sub/wall.tga"):
+        stone, files, tpl = stone_scene(c)
+        image = files["wall.tga"]
+        put(stone, "sub/wall.tga", image)
+        files["sub/wall.tga"] = image
+        output = typed[:-3] + "m32"
+        files["sub/wall.m32"] = m32("stone/" + output, tpl, WIDTH, HEIGHT,
+                                                     AWKWARD_PIXELS)
+        c.check_run(f"{typed} keeps its separator in the header name stone/{output}", stone,
+                    [typed], crlf(progress(typed, 3, 2)), 0, files)
+
+
+def check_path_ini(c):
+    for what, content in (("CR LF", b"tpl\\\r\n"),
+                          ("byte 26", b"tpl\\\x1a\r\nignored\\\r\n"),
+                          ("CR LF and byte 26", b"tpl\\\r\n\x1a")):
+        stone, files, tpl = stone_scene(c, content)
+        files["wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+        c.check_run(f"path.ini with {what}", stone, ["wall.tga"],
+                    crlf(progress("wall.tga", 3, 2)), 0, files)
+
+
+def spare_drive(prefix):
+    devices = os.path.join(prefix, "dosdevices")
+    for letter in "yxwvutsrqponmlkjihgfed":
+        if not os.path.lexists(os.path.join(devices, letter + ":")):
+            return os.path.join(devices, letter + ":")
+    return None
+
+
+def check_drive_root(c, prefix):
+    """A run at the root of a drive: the drive is a spare letter of the Wine prefix mapped to a
+    fresh folder, which Wine then reports as the current directory 'Y:\\'."""
+    link = spare_drive(prefix)
+    if link is None:
+        c.failures.append("drive root: no spare drive letter in " + prefix)
+        return
+    root, files, tpl = stone_scene(c)
+    os.symlink(root, link)
+    try:
+        files["wall.m32"] = m32("/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+        c.check_run(f"the root of drive {os.path.basename(link).upper()}\\ gives /wall.m32", root,
+                    ["wall.tga"], crlf(progress("wall.tga", 3, 2)), 0, files)
+    finally:
+        os.remove(link)
+
+
+def check_messages(c):
+    """Every failure message ends in CR LF, and -1 reaches the Linux caller as 255."""
+    cases = []
+
+    stone = c.folder("stone")
+    cases.append(("no TGA name", stone, ["photo.bmp"], "Error - No TGA-File !\n", 0))
+
+    stone = c.folder("stone")
+    put(stone, "wall.tga", tga(WIDTH, HEIGHT, AWKWARD_PIXELS))
+    cases.append(("no path.ini", stone, ["wall.tga"], "Couldn't find path.ini !\n", FAILED))
+
+    stone, _, _ = stone_scene(c)
+    cases.append(("missing input", stone, ["gone.tga"], "gone.tga does not exist !\n",
+                  BAD_INPUT))
+
+    stone, _, _ = stone_scene(c)
+    os.mkdir(os.path.join(stone, "folder.tga"))
+    cases.append(("a folder named as input", stone, ["folder.tga"],
+                  "Processing folder.tga\nfolder.tga is not a TGA file !\n", BAD_INPUT))
+
+    stone, _, _ = stone_scene(c)
+    put(stone, "short.tga", b"\x00\x00\x02\x00\x00")
+    cases.append(("file shorter than a TGA header", stone, ["short.tga"],
+                  "Processing short.tga\nshort.tga is not a TGA file !\n", BAD_INPUT))
+
+    stone, _, _ = stone_scene(c)
+    put(stone, "cut.tga", tga(WIDTH, HEIGHT, AWKWARD_PIXELS[:-1]))
+    cases.append(("pixel data cut short", stone, ["cut.tga"],
+                  progress("cut.tga", 3, 2) + "cut.tga is damaged (pixel data ends early) !\n",
+                  BAD_INPUT))
+
+    stone, _, _ = stone_scene(c)
+    put(stone, "big.tga", tga(4, 4, bytes(48)))
+    cases.append(("missing template", stone, ["big.tga"],
+                  progress("big.tga", 4, 4) +
+                  "Couldn't locate tpl\\4x4.m32. Make sure it's in this dir.\n", FAILED))
+
+    stone, _, _ = stone_scene(c)
+    put(stone, "tpl/3x2.m32", bytes(967))
+    cases.append(("template too short", stone, ["wall.tga"],
+                  progress("wall.tga", 3, 2) +
+                  "tpl\\3x2.m32 is too short to be a resolution template !\n", FAILED))
+
+    for typed in ("tpl\\3x2.tga", "tpl/3x2.tga", "TPL\\3x2.tga"):
+        stone, _, _ = stone_scene(c)
+        put(stone, "tpl/3x2.tga", tga(WIDTH, HEIGHT, AWKWARD_PIXELS))
+        output = typed[:-3] + "m32"
+        cases.append((f"output {output} that is the template", stone, [typed],
+                      progress(typed, 3, 2) +
+                      f"Won't overwrite the resolution template {output} !\n", FAILED))
+
+    stone, _, _ = stone_scene(c)
+    os.mkdir(os.path.join(stone, "wall.m32"))
+    cases.append(("output name taken by a folder", stone, ["wall.tga"],
+                  progress("wall.tga", 3, 2) + "Error opening wall.m32 for writing.\n", FAILED))
+
+    long_dir = "d" * 92
+    deep, _, _ = stone_scene(c, folder_name=long_dir)
+    cases.append(("header name too long", deep, ["wall.tga"],
+                  progress("wall.tga", 3, 2) +
+                  f"Header name {long_dir}/wall.m32 is longer than 99 characters !\n", FAILED))
+
+    for name, cwd, arguments, output, status in cases:
+        before = files_below(cwd)
+        c.check_run(name, cwd, arguments, crlf(output), status, before)
+
+
+def check_ansi_names(c):
+    """Names reach varnel in the ANSI code page, as Windows-1252 bytes here; the input is found by
+    that name, and the header name holds the folder and the output name in the same code page.
+    The euro sign is byte 0x80 in Windows-1252 but not U+0080, so that a name read as Latin-1
+    shows."""
+    stone, files, tpl = stone_scene(c)
+    put(stone, "€uro.tga", files["wall.tga"])
+    files["€uro.tga"] = files["wall.tga"]
+    files["€uro.m32"] = m32("stone/\x80uro.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("input name with a Windows-1252 character", stone, ["€uro.tga"],
+                crlf(progress("\x80uro.tga", 3, 2)), 0, files)
+
+    folder, files, tpl = stone_scene(c, folder_name="€stone")
+    files["wall.m32"] = m32("\x80stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("folder name with a Windows-1252 character", folder, ["wall.tga"],
+                crlf(progress("wall.tga", 3, 2)), 0, files)
+
+
+def check_case_of_names(c):
+    """Windows finds files whatever the case of the typed name: WALL.TGA reads wall.tga, and its
+    output replaces the existing wall.m32 instead of adding a second file."""
+    stone, files, tpl = stone_scene(c)
+    put(stone, "wall.m32", b"an earlier output")
+    c.count += 1
+    output, status, errors = c.run(stone, ["WALL.TGA"])
+    name = "a name typed in another case"
+    c.expect(name, (output, status, errors) == (crlf(progress("WALL.TGA", 3, 2)), 0, b""),
+             f"output {output!r}, status {status}, standard error {errors!r}")
+    outputs = {n: b for n, b in files_below(stone).items() if n.lower() == "wall.m32"}
+    c.expect(name, list(outputs.values()) ==
+             [m32("stone/WALL.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)],
+             f"outputs left: {sorted(outputs)}")
+
+
+def main():
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    version, exe, emulator = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:]
+    if os.sep in emulator[0]:
+        emulator[0] = os.path.abspath(emulator[0])
+    prepared = subprocess.run(emulator + ["--prepare"], capture_output=True, text=True, check=True)
+    prefix = prepared.stdout.strip().split(": ", 1)[1]
+    work = tempfile.mkdtemp(prefix="varnel-wine-")
+    try:
+        checker = Checker(version, exe, emulator, work)
+        check_banner(checker)
+        check_conversion(checker)
+        check_subfolder_names(checker)
+        check_path_ini(checker)
+        check_drive_root(checker, prefix)
+        check_messages(checker)
+        check_case_of_names(checker)
+        check_ansi_names(checker)
+    finally:
+        shutil.rmtree(work)
+    for failure in checker.failures:
+        print("FAILED:", failure)
+    print(f"{checker.count} runs under Wine, {len(checker.failures)} failures")
+    sys.exit(1 if checker.failures else 0)
+
+
+if __name__ == "__main__":
+    main()
