@@ -219,5 +219,21 @@ TEST(HeaderName, IsTheOnlyDifferenceBetweenFolders) {
     EXPECT_EQ(a.substr(256), b.substr(256));
 }
 
+// Large enough that the records go out in many blocks, written by a thread of their own while
+// the next blocks are made, with a row count that no block size divides.
+TEST(LargeImage, ConvertsByteForByteAcrossManyBlocks) {
+    const Scene scene;
+    scene.put("big.tga", classic_tga(1100, 901, 5));
+    const std::string tpl = scene.put_template(1100, 901);
+
+    const ToolRun run = scene.run({"big.tga"});
+
+    EXPECT_EQ(run.output, progress_lines("big.tga", 1100, 901));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(scene.read("big.m32"), m32_header_start("stone/big.m32") + tpl.substr(256, 712) +
+                                         classic_records(1100, 901, 5));
+}
+
 }  // namespace
 }  // namespace varnel::testing

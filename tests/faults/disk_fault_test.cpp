@@ -108,31 +108,42 @@ struct FullDiskCase {
     bool old_output;
     std::size_t filler_chunk;  // 0: the disk fills while the records are written
     const char* message;
+    std::uint16_t side;     // of the square image
+    const char* disk_size;  // holds the input and the template, never the output
 };
 
 TEST(FullDisk, FailedOutputLeavesNoTraceAndTheOldFileIntact) {
     // 400 x 400: the input (480018 bytes) and the template fit the 1 MiB disk, the output
-    // (640968 bytes) does not.
+    // (640968 bytes) does not; the blocks are written as they are made. 1024 x 1024: the input
+    // (3 MiB) fits 4 MiB, the output (4 MiB and 968 bytes) does not; an output of that many
+    // blocks is written by a thread of its own while the next blocks are made.
     const FullDiskCase cases[] = {
-        {"disk fills during the records", false, 0, "Error writing big.m32.\n"},
-        {"disk fills during the records, old output", true, 0, "Error writing big.m32.\n"},
-        {"no byte free", true, 4096, "Error writing big.m32.\n"},
-        {"no file can be created", true, 1, "Error opening big.m32 for writing.\n"},
+        {"disk fills during the records", false, 0, "Error writing big.m32.\n", 400, "1m"},
+        {"disk fills during the records, old output", true, 0, "Error writing big.m32.\n", 400,
+         "1m"},
+        {"no byte free", true, 4096, "Error writing big.m32.\n", 400, "1m"},
+        {"no file can be created", true, 1, "Error opening big.m32 for writing.\n", 400, "1m"},
+        {"large output, disk fills during the records", false, 0, "Error writing big.m32.\n", 1024,
+         "4m"},
+        {"large output, disk fills during the records, old output", true, 0,
+         "Error writing big.m32.\n", 1024, "4m"},
     };
     for (const FullDiskCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempFolder base;
-        SmallDisk disk(base.path / "disk",
-                       c.filler_chunk == 1 ? "size=1m,nr_inodes=16" : "size=1m");
+        const std::string size = std::string("size=") + c.disk_size;
+        SmallDisk disk(base.path / "disk", c.filler_chunk == 1 ? size + ",nr_inodes=16" : size);
         if (!disk.mounted()) {
             GTEST_SKIP() << disk.why_not();
         }
         const fs::path folder = base.path / "disk";
         const std::string tpl = template_bytes();
         const std::string old = template_bytes(2000, 99);
-        write_bytes(folder / "big.tga", classic_tga(400, 400));
+        const std::string template_name =
+            std::to_string(c.side) + "x" + std::to_string(c.side) + ".m32";
+        write_bytes(folder / "big.tga", classic_tga(c.side, c.side));
         write_bytes(folder / "path.ini", "");
-        write_bytes(folder / "400x400.m32", tpl);
+        write_bytes(folder / template_name, tpl);
         if (c.old_output) {
             write_bytes(folder / "big.m32", old);
         }
@@ -146,13 +157,13 @@ TEST(FullDisk, FailedOutputLeavesNoTraceAndTheOldFileIntact) {
 
         const ToolRun run = run_varnel(folder, {"big.tga"});
         EXPECT_EQ(run.status, 255);
-        EXPECT_EQ(run.output, progress("big.tga", 400, 400) + c.message);
+        EXPECT_EQ(run.output, progress("big.tga", c.side, c.side) + c.message);
         EXPECT_EQ(run.errors, "");
         EXPECT_EQ(list_files(folder), before);
         if (c.old_output) {
             EXPECT_EQ(read_bytes(folder / "big.m32"), old);
         }
-        EXPECT_EQ(read_bytes(folder / "400x400.m32"), tpl);
+        EXPECT_EQ(read_bytes(folder / template_name), tpl);
     }
 }
 #endif
