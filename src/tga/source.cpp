@@ -97,10 +97,6 @@ bool read_forward(ForwardReader& reader, const Source& source, std::uint8_t* out
     return true;
 }
 
-}  // namespace varnel::tga
-
-namespace varnel::tga {
-
 bool skip_forward(ForwardReader& reader, const Source& source, std::uint64_t n) {
     const std::uint64_t offset = forward_offset(reader);
     if (offset > source.size || n > source.size - offset) {

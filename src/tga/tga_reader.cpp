@@ -50,11 +50,9 @@ Failure ends_early(const Layout& layout) {
     return damaged(layout.rle ? "RLE data ends early" : "pixel data ends early");
 }
 
-// Reads `count` stored rows from stored row `first` on into image.raw. The first pass over RLE
-// data (record true) notes where each row starts, and with `keep` false only finds where the
-// rows end; later reads resume from those notes.
-Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count, bool record,
-                         bool keep = true) {
+// Reads `count` stored rows from stored row `first` on into image.raw; RLE rows are decoded from
+// where the first pass noted they start.
+Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count) {
     const Layout& layout = image.layout;
     const std::uint64_t bytes = row_bytes(layout);
     if (!layout.rle) {
@@ -64,14 +62,19 @@ Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count,
         }
         return {};
     }
-    if (!record) {
-        RleState state = image.row_starts[first];
-        if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, state, image.raw.get(),
-                        std::uint64_t{count} * layout.header.width)) {
-            return ends_early(layout);
-        }
-        return {};
+    RleState state = image.row_starts[first];
+    if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, state, image.raw.get(),
+                    std::uint64_t{count} * layout.header.width)) {
+        return ends_early(layout);
     }
+    return {};
+}
+
+// The first pass over RLE rows: notes where each row starts, decoding the rows into image.raw
+// with `keep`, and otherwise only finding where they end.
+Failure scan_rle_rows(Image& image, std::uint32_t first, std::uint32_t count, bool keep) {
+    const Layout& layout = image.layout;
+    const std::uint64_t bytes = row_bytes(layout);
     for (std::uint32_t i = 0; i < count; ++i) {
         image.row_starts[first + i] = image.rle_next;
         std::uint8_t* row = keep ? image.raw.get() + i * bytes : nullptr;
@@ -99,7 +102,8 @@ Failure scan_pixels(Image& image, bool check_indices, bool check_alpha, bool& an
         if (!look && !layout.rle) {
             break;
         }
-        if (Failure f = read_stored_rows(image, first, count, layout.rle, look)) {
+        if (Failure f = layout.rle ? scan_rle_rows(image, first, count, look)
+                                   : read_stored_rows(image, first, count)) {
             return f;
         }
         for (std::uint32_t i = 0; look && i < count; ++i) {
@@ -217,7 +221,7 @@ Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t co
         return {};
     }
     const std::uint32_t stored_first = layout.top_down ? first_row : height - first_row - count;
-    if (Failure f = read_stored_rows(image, stored_first, count, false)) {
+    if (Failure f = read_stored_rows(image, stored_first, count)) {
         return f;
     }
     const std::size_t width = layout.header.width;
