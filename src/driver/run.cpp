@@ -183,8 +183,7 @@ Step convert(const std::string& input_name, std::FILE* out) {
     m32::OutputFile output;
     const std::size_t block_bytes =
         std::max(m32::kPixelRecordsOffset, image.rows_per_block * std::size_t{header.width} * 4);
-    const std::uint64_t records = std::uint64_t{header.width} * header.height * 4;
-    if (!m32::open_output(output, output_name, block_bytes, records > 4 * block_bytes)) {
+    if (!m32::open_output(output, output_name, block_bytes)) {
         return Report{Message::CannotOpenOutput, output_name, {}};
     }
     if (Step s = write_m32(image, input_name, output_name, m32::make_header_start(header_name),

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <random>
 #include <system_error>
@@ -64,41 +65,9 @@ bool create_temporary(OutputFile& output) {
     return false;
 }
 
-bool write_block(OutputFile& output, const std::uint8_t* bytes, std::size_t n) {
+bool write_bytes(OutputFile& output, const std::uint8_t* bytes, std::size_t n) {
     return static_cast<std::size_t>(output.file.sputn(reinterpret_cast<const char*>(bytes),
                                                       static_cast<std::streamsize>(n))) == n;
-}
-
-void write_handed_blocks(OutputFile& output) {
-    std::unique_lock<std::mutex> guard(output.lock);
-    for (;;) {
-        output.changed.wait(guard, [&] { return output.queued_bytes > 0 || output.stop; });
-        if (output.queued_bytes == 0) {
-            return;
-        }
-        // `filling` cannot change while a block is queued: the caller waits for it first.
-        const std::uint8_t* block = output.blocks[1 - output.filling].get();
-        const std::size_t n = output.queued_bytes;
-        guard.unlock();
-        const bool ok = write_block(output, block, n);
-        guard.lock();
-        output.write_failed = output.write_failed || !ok;
-        output.queued_bytes = 0;
-        output.changed.notify_all();
-    }
-}
-
-// Lets the writer finish what it was handed and ends it; the file is the caller's again.
-bool stop_writer(OutputFile& output) {
-    if (output.writer.joinable()) {
-        {
-            std::lock_guard<std::mutex> guard(output.lock);
-            output.stop = true;
-        }
-        output.changed.notify_all();
-        output.writer.join();
-    }
-    return !output.write_failed;
 }
 
 }  // namespace
@@ -109,8 +78,10 @@ OutputFile::~OutputFile() {
     }
 }
 
-bool open_output(OutputFile& output, const std::string& name, std::size_t block_bytes,
-                 bool in_background) {
+bool open_output(OutputFile& output, const std::string& name, std::size_t block_bytes) {
+    if (block_bytes > std::numeric_limits<std::size_t>::max() - kWriteAlignment) {
+        return false;
+    }
     std::error_code ec;
     fs::path target = name;
     const fs::file_status link_status = fs::symlink_status(target, ec);
@@ -131,49 +102,33 @@ bool open_output(OutputFile& output, const std::string& name, std::size_t block_
     }
     output.target = target;
     try {
-        output.blocks[0].reset(new std::uint8_t[block_bytes]);
-        if (in_background) {
-            output.blocks[1].reset(new std::uint8_t[block_bytes]);
-        }
+        output.buffer.reset(new std::uint8_t[kWriteAlignment + block_bytes]);
         output.block_bytes = block_bytes;
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!create_temporary(output)) {
-        return false;
-    }
-    if (in_background) {
-        try {
-            output.writer = std::thread(write_handed_blocks, std::ref(output));
-        } catch (const std::system_error&) {
-            // Without a thread the caller writes each block itself: slower, never wrong.
-        }
-    }
-    return true;
+    return create_temporary(output);
 }
 
 std::uint8_t* block_to_fill(OutputFile& output) {
-    return output.blocks[output.filling].get();
+    return output.buffer.get() + output.pending;
 }
 
 bool submit_block(OutputFile& output, std::size_t n) {
-    if (n > output.block_bytes) {
+    if (output.write_failed || n > output.block_bytes) {
         return false;
     }
-    if (!output.writer.joinable()) {
-        output.write_failed = output.write_failed || !write_block(output, block_to_fill(output), n);
-        return !output.write_failed;
+    output.pending += n;
+    const std::size_t whole = output.pending - output.pending % kWriteAlignment;
+    if (whole == 0) {
+        return true;
     }
-    std::unique_lock<std::mutex> guard(output.lock);
-    output.changed.wait(guard, [&] { return output.queued_bytes == 0; });
-    if (output.write_failed) {
+    if (!write_bytes(output, output.buffer.get(), whole)) {
+        output.write_failed = true;
         return false;
     }
-    if (n > 0) {
-        output.queued_bytes = n;
-        output.filling = 1 - output.filling;
-        output.changed.notify_all();
-    }
+    output.pending -= whole;
+    std::memmove(output.buffer.get(), output.buffer.get() + whole, output.pending);
     return true;
 }
 
@@ -191,7 +146,8 @@ bool write_output(OutputFile& output, const std::uint8_t* bytes, std::size_t n) 
 }
 
 bool commit_output(OutputFile& output) {
-    if (!stop_writer(output) || output.file.close() == nullptr) {
+    if (output.write_failed || !write_bytes(output, output.buffer.get(), output.pending) ||
+        output.file.close() == nullptr) {
         discard_output(output);
         return false;
     }
@@ -209,7 +165,6 @@ bool commit_output(OutputFile& output) {
 }
 
 void discard_output(OutputFile& output) {
-    stop_writer(output);
     if (output.file.is_open()) {
         output.file.close();
     }

@@ -219,8 +219,8 @@ TEST(HeaderName, IsTheOnlyDifferenceBetweenFolders) {
     EXPECT_EQ(a.substr(256), b.substr(256));
 }
 
-// Large enough that the records go out in many blocks, written by a thread of their own while
-// the next blocks are made, with a row count that no block size divides.
+// Large enough that the records go out in many blocks, with rows whose length divides neither the
+// block nor the pieces the file is written in, and a row count that no block size divides.
 TEST(LargeImage, ConvertsByteForByteAcrossManyBlocks) {
     const Scene scene;
     scene.put("big.tga", classic_tga(1100, 901, 5));

@@ -114,9 +114,8 @@ struct FullDiskCase {
 
 TEST(FullDisk, FailedOutputLeavesNoTraceAndTheOldFileIntact) {
     // 400 x 400: the input (480018 bytes) and the template fit the 1 MiB disk, the output
-    // (640968 bytes) does not; the blocks are written as they are made. 1024 x 1024: the input
-    // (3 MiB) fits 4 MiB, the output (4 MiB and 968 bytes) does not; an output of that many
-    // blocks is written by a thread of its own while the next blocks are made.
+    // (640968 bytes) does not. 1024 x 1024: the input (3 MiB) fits 4 MiB, the output (4 MiB and
+    // 968 bytes) does not, and fails after many whole blocks have been written.
     const FullDiskCase cases[] = {
         {"disk fills during the records", false, 0, "Error writing big.m32.\n", 400, "1m"},
         {"disk fills during the records, old output", true, 0, "Error writing big.m32.\n", 400,

@@ -25,8 +25,8 @@ std::vector<std::string> entries(const fs::path& folder) {
     return names;
 }
 
-// More than two of the writer's blocks, with every byte value, so that a lost, repeated or
-// reordered block shows.
+// Several blocks and many of the pieces the file is written in, with every byte value, so that a
+// lost, repeated or reordered piece shows.
 std::string payload() {
     std::string bytes;
     for (std::size_t i = 0; i < (5u << 20) / 2 + 123; ++i) {
@@ -61,6 +61,36 @@ TEST(OutputFile, CommitCreatesTheFileWhole) {
     }
     EXPECT_TRUE(read_bytes(target) == bytes);
     EXPECT_EQ(entries(folder.path), std::vector<std::string>{"wall.m32"});
+}
+
+// Blocks filled in place, of sizes that keep the unwritten tail at every kind of length: none,
+// one byte, one byte short of a piece, a whole block at once.
+TEST(OutputFile, BlocksFilledInPlaceArriveInOrderWhateverTheirSizes) {
+    constexpr std::size_t kBlock = 100000;
+    const std::size_t sizes[] = {968,    4400, 1,      kWriteAlignment - 4401, kWriteAlignment,
+                                 kBlock, 3,    kBlock, kWriteAlignment - 1,    0,
+                                 70000,  1};
+    TempFolder folder;
+    const fs::path target = folder.path / "wall.m32";
+    std::string expected;
+    {
+        OutputFile output;
+        ASSERT_TRUE(open_output(output, target.string(), kBlock));
+        for (std::size_t round = 0; round < 3; ++round) {
+            for (const std::size_t n : sizes) {
+                std::uint8_t* block = block_to_fill(output);
+                for (std::size_t i = 0; i < n; ++i) {
+                    block[i] = static_cast<std::uint8_t>((expected.size() + i) * 7 + i / 256);
+                }
+                expected.append(reinterpret_cast<const char*>(block), n);
+                ASSERT_TRUE(submit_block(output, n)) << n;
+            }
+        }
+        EXPECT_FALSE(submit_block(output, kBlock + 1)) << "more than a block";
+        ASSERT_TRUE(commit_output(output));
+    }
+    EXPECT_EQ(read_bytes(target).size(), expected.size());
+    EXPECT_TRUE(read_bytes(target) == expected);
 }
 
 TEST(OutputFile, CommitReplacesAnExistingFileWholeAndKeepsItsPermissions) {
