@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "tga/pixel_convert.hpp"
 #include "tga/source.hpp"
 
 namespace varnel::tga {
@@ -24,5 +25,18 @@ struct RleState {
 // null, only finds where they end. False when the data ends before `count` pixels are complete.
 bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state,
                 std::uint8_t* out, std::uint64_t count);
+
+// How the pixels of an image become R, G, B, A records (see convert_pixels).
+struct RecordFormat {
+    PixelKind kind;
+    unsigned pixel_bytes;
+    const Palette* palette;
+    bool keep_alpha;
+};
+
+// As decode_rle, but makes `count` records in `records` straight from the packets: a repeated
+// pixel is converted once, literal pixels where they lie in the reader's window.
+bool decode_rle_records(ForwardReader& in, const Source& source, const RecordFormat& format,
+                        RleState& state, std::uint8_t* records, std::uint64_t count);
 
 }  // namespace varnel::tga

@@ -50,21 +50,12 @@ Failure ends_early(const Layout& layout) {
     return damaged(layout.rle ? "RLE data ends early" : "pixel data ends early");
 }
 
-// Reads `count` stored rows from stored row `first` on into image.raw; RLE rows are decoded from
-// where the first pass noted they start.
+// Reads `count` uncompressed stored rows from stored row `first` on into image.raw.
 Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count) {
     const Layout& layout = image.layout;
     const std::uint64_t bytes = row_bytes(layout);
-    if (!layout.rle) {
-        if (!read_at(image.source, layout.pixel_offset + first * bytes, image.raw.get(),
-                     static_cast<std::size_t>(count * bytes))) {
-            return ends_early(layout);
-        }
-        return {};
-    }
-    RleState state = image.row_starts[first];
-    if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, state, image.raw.get(),
-                    std::uint64_t{count} * layout.header.width)) {
+    if (!read_at(image.source, layout.pixel_offset + first * bytes, image.raw.get(),
+                 static_cast<std::size_t>(count * bytes))) {
         return ends_early(layout);
     }
     return {};
@@ -193,9 +184,7 @@ Failure open_image(const Source& source, const Header& header, Image& image) {
     const bool alpha_source =
         carries_alpha(layout.mapped ? layout.map_entry_kind : layout.pixel_kind);
     const bool alpha_wanted = alpha_source && !extension_says_no_alpha(image.source);
-    const bool check_indices =
-        layout.mapped && std::find(image.palette.present.begin(), image.palette.present.end(), 0) !=
-                             image.palette.present.end();
+    const bool check_indices = layout.mapped && !palette_is_whole(image.palette);
     bool any_alpha = false;
     if (layout.pixel_count > 0 && (layout.rle || check_indices || alpha_wanted)) {
         if (Failure f = scan_pixels(image, check_indices, alpha_wanted, any_alpha)) {
@@ -210,17 +199,32 @@ Failure open_image(const Source& source, const Header& header, Image& image) {
     return {};
 }
 
-Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t count,
-                         std::uint8_t* rgba) {
+namespace {
+
+// RLE rows are made into records straight from the packets, without the stored pixels in between.
+Failure decode_output_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
+                           std::uint8_t* rgba) {
     const Layout& layout = image.layout;
-    const std::uint32_t height = layout.header.height;
-    if (count > image.rows_per_block || first_row > height || count > height - first_row) {
-        return damaged("rows outside the image");
+    const std::size_t width = layout.header.width;
+    const RecordFormat format{layout.pixel_kind, layout.pixel_bytes, &image.palette,
+                              image.keep_alpha};
+    RleState state = image.row_starts[stored_first];
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t at = layout.top_down ? i : count - 1 - i;
+        std::uint8_t* out = rgba + std::size_t{at} * width * 4;
+        if (!decode_rle_records(image.rle_in, image.source, format, state, out, width)) {
+            return ends_early(layout);
+        }
+        if (layout.right_to_left) {
+            mirror_records(out, width);
+        }
     }
-    if (count == 0) {
-        return {};
-    }
-    const std::uint32_t stored_first = layout.top_down ? first_row : height - first_row - count;
+    return {};
+}
+
+Failure convert_stored_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
+                            std::uint8_t* rgba) {
+    const Layout& layout = image.layout;
     if (Failure f = read_stored_rows(image, stored_first, count)) {
         return f;
     }
@@ -236,6 +240,23 @@ Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t co
         }
     }
     return {};
+}
+
+}  // namespace
+
+Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t count,
+                         std::uint8_t* rgba) {
+    const Layout& layout = image.layout;
+    const std::uint32_t height = layout.header.height;
+    if (count > image.rows_per_block || first_row > height || count > height - first_row) {
+        return damaged("rows outside the image");
+    }
+    if (count == 0) {
+        return {};
+    }
+    const std::uint32_t stored_first = layout.top_down ? first_row : height - first_row - count;
+    return layout.rle ? decode_output_rows(image, stored_first, count, rgba)
+                      : convert_stored_rows(image, stored_first, count, rgba);
 }
 
 }  // namespace varnel::tga
