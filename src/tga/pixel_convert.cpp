@@ -248,8 +248,7 @@ void lookup_indices(const Palette& palette, const std::uint8_t* in, std::size_t 
 // Indices are checked by their smallest and largest value, a loop the compiler turns into
 // vector code when the values are of the indices' own width.
 template <typename Index>
-bool indices_within(const std::uint8_t* in, std::size_t count, std::size_t first,
-                    std::size_t end) {
+bool indices_within(const std::uint8_t* in, std::size_t count, std::size_t first, std::size_t end) {
     Index low = std::numeric_limits<Index>::max();
     Index high = 0;
     for (std::size_t i = 0; i < count; ++i) {
