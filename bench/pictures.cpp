@@ -35,13 +35,59 @@ void gradient_pixel(const Picture& p, std::uint32_t x, std::uint32_t y, std::uin
     rgba[3] = low_byte((std::uint64_t{x} << 8) / p.width ^ ((noise >> 12) & 0x03u));
 }
 
+constexpr std::uint32_t kPartialMapEntries = 200;
+
+// Entry i of the colour maps.
+void map_entry(std::uint32_t i, std::uint8_t* rgb) {
+    const std::uint32_t v = mix(i * 0x9E3779B1u + 1);
+    rgb[0] = low_byte(v);
+    rgb[1] = low_byte(v >> 8);
+    rgb[2] = low_byte(v >> 16);
+}
+
+std::uint8_t widen5(std::uint32_t v) {
+    return low_byte((v << 3) | (v >> 2));
+}
+
+// The colour index of a gradient pixel, for the colour-mapped kinds.
+std::uint32_t index_of(const Picture& p, const std::uint8_t* gradient) {
+    return p.encoding == Encoding::Mapped8Partial ? gradient[0] % kPartialMapEntries : gradient[0];
+}
+
+// The record a gradient pixel becomes in each kind: what the kind can store of it.
+void record_of(const Picture& p, std::uint8_t* rgba) {
+    switch (p.encoding) {
+        case Encoding::Uncompressed24:
+            rgba[3] = 255;
+            return;
+        case Encoding::Rle32:
+        case Encoding::Uncompressed32:
+            return;
+        case Encoding::Word16:
+            rgba[0] = widen5(rgba[0] >> 3u);
+            rgba[1] = widen5(rgba[1] >> 3u);
+            rgba[2] = widen5(rgba[2] >> 3u);
+            rgba[3] = (rgba[3] & 0x80u) != 0 ? 255 : 0;
+            return;
+        case Encoding::Grey8:
+            rgba[1] = rgba[2] = rgba[0];
+            rgba[3] = 255;
+            return;
+        case Encoding::Mapped8:
+        case Encoding::Mapped8Partial:
+            map_entry(index_of(p, rgba), rgba);
+            rgba[3] = 255;
+            return;
+    }
+}
+
 // Row y of the picture, top row 0, as the R, G, B, A records the converter must produce for it.
 void expected_row(const Picture& p, std::uint32_t y, std::uint8_t* rgba) {
     constexpr std::uint32_t kSegment = 48;
     for (std::uint32_t x = 0; x < p.width; ++x, rgba += 4) {
         gradient_pixel(p, x, y, rgba);
-        if (p.encoding == Encoding::Uncompressed24) {
-            rgba[3] = 255;
+        if (p.encoding != Encoding::Rle32) {
+            record_of(p, rgba);
             continue;
         }
         // Half the segments are flat, shared by four rows: repeat packets between literal ones.
@@ -53,6 +99,42 @@ void expected_row(const Picture& p, std::uint32_t y, std::uint8_t* rgba) {
             rgba[3] = low_byte(k | 0x0Fu);
         }
     }
+}
+
+// The stored form of row y: what the kind keeps of each gradient pixel, in file order.
+std::size_t stored_row(const Picture& p, std::uint32_t y, std::uint8_t* out) {
+    std::uint8_t* start = out;
+    for (std::uint32_t x = 0; x < p.width; ++x) {
+        std::uint8_t g[4];
+        gradient_pixel(p, x, y, g);
+        switch (p.encoding) {
+            case Encoding::Uncompressed24:
+            case Encoding::Rle32:
+            case Encoding::Uncompressed32:
+                *out++ = g[2];
+                *out++ = g[1];
+                *out++ = g[0];
+                if (p.encoding == Encoding::Uncompressed32) {
+                    *out++ = g[3];
+                }
+                break;
+            case Encoding::Word16: {
+                const std::uint32_t word =
+                    (g[3] & 0x80u) << 8 | (g[0] >> 3u) << 10 | (g[1] >> 3u) << 5 | g[2] >> 3u;
+                *out++ = low_byte(word);
+                *out++ = low_byte(word >> 8);
+                break;
+            }
+            case Encoding::Grey8:
+                *out++ = g[0];
+                break;
+            case Encoding::Mapped8:
+            case Encoding::Mapped8Partial:
+                *out++ = low_byte(index_of(p, g));
+                break;
+        }
+    }
+    return static_cast<std::size_t>(out - start);
 }
 
 class Sink {
@@ -176,32 +258,47 @@ std::vector<std::uint8_t> template_bytes() {
 }
 
 bool write_tga(const Picture& picture, const std::string& path) {
-    const bool rle = picture.encoding == Encoding::Rle32;
+    const Encoding e = picture.encoding;
+    const bool rle = e == Encoding::Rle32;
+    const bool mapped = e == Encoding::Mapped8 || e == Encoding::Mapped8Partial;
+    const std::uint32_t map_length = e == Encoding::Mapped8          ? 256
+                                     : e == Encoding::Mapped8Partial ? kPartialMapEntries
+                                                                     : 0;
     std::array<std::uint8_t, 18> header{};
-    header[2] = rle ? 10 : 2;
+    header[1] = mapped ? 1 : 0;
+    header[2] = rle ? 10 : mapped ? 1 : e == Encoding::Grey8 ? 3 : 2;
+    put_le16(&header[5], map_length);
+    header[7] = mapped ? 24 : 0;
     put_le16(&header[12], picture.width);
     put_le16(&header[14], picture.height);
-    header[16] = rle ? 32 : 24;
-    header[17] = rle ? 8 : 0;
+    header[16] = rle || e == Encoding::Uncompressed32 ? 32
+                 : e == Encoding::Word16              ? 16
+                 : e == Encoding::Uncompressed24      ? 24
+                                                      : 8;
+    header[17] = rle || e == Encoding::Uncompressed32 ? 8 : e == Encoding::Word16 ? 1 : 0;
 
     Sink sink(path);
     sink.put(header.data(), header.size());
+    for (std::uint32_t i = 0; i < map_length; ++i) {
+        std::uint8_t rgb[3];
+        map_entry(i, rgb);
+        const std::uint8_t bgr[3] = {rgb[2], rgb[1], rgb[0]};
+        sink.put(bgr, 3);
+    }
     RlePacker packer(sink);
+    std::vector<std::uint8_t> file_row(std::size_t{picture.width} * 4);
     std::vector<std::uint8_t> rgba(std::size_t{picture.width} * 4);
-    std::vector<std::uint8_t> file_row(std::size_t{picture.width} * 3);
     for (std::uint32_t stored = 0; stored < picture.height; ++stored) {
+        const std::size_t n = stored_row(picture, picture.height - 1 - stored, file_row.data());
+        if (!rle) {
+            sink.put(file_row.data(), n);
+            continue;
+        }
         expected_row(picture, picture.height - 1 - stored, rgba.data());
         for (std::size_t x = 0; x < picture.width; ++x) {
             std::uint8_t* px = &rgba[4 * x];
             std::swap(px[0], px[2]);
-            if (rle) {
-                packer.push(px);
-            } else {
-                std::memcpy(&file_row[3 * x], px, 3);
-            }
-        }
-        if (!rle) {
-            sink.put(file_row.data(), file_row.size());
+            packer.push(px);
         }
     }
     packer.finish();

@@ -7,11 +7,13 @@
 
 // On x86 the 24- and 32-bit kinds are converted 4 pixels at a time with a byte shuffle (SSSE3,
 // checked at run time), grey and 15/16-bit pixels 8 or 16 at a time with SSE2 (always there on
-// x86-64); elsewhere, and for the last pixels of a row, one at a time. Every path makes the same
-// bytes: the unit tests hold each against the plain loop.
+// x86-64), 8-bit indices 64 at a time with AVX-512 byte permutes where the processor has them
+// (checked at run time) and 4 at a time with SSE2 otherwise; elsewhere, and for the last pixels of
+// a row, one at a time. Every path makes the same bytes: the unit tests hold each against the plain
+// loop.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #define VARNEL_SHUFFLE_PATH 1
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 #if defined(__SSE2__)
 #define VARNEL_SSE2_PATH 1
@@ -223,6 +225,87 @@ __m128i entry_at(const std::uint8_t* table, std::size_t index) {
 }
 #endif
 
+#ifdef VARNEL_SHUFFLE_PATH
+bool has_byte_permute() {
+    static const bool available =
+        __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vbmi") != 0;
+    return available;
+}
+
+// 8-bit indices 64 at a time with AVX-512 byte permutes (VBMI): each channel of the 256 entries
+// is laid out as a run of 256 bytes, four registers, and a pair of two-register permutes picks a
+// channel for 64 indices, the indices' top bit choosing the pair. Worth the set-up only for whole
+// rows; returns how many pixels it converted. The masked forms of the permutes and shuffles, with
+// every lane selected, stand in for the plain ones, whose undefined source operand GCC 12 warns
+// about.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t lookup_index8_permute(
+    const std::uint8_t* table, const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
+    if (count < 256) {
+        return 0;
+    }
+    // Within each 16 entries (64 bytes), byte j of the result is channel j / 16 of entry j % 16.
+    alignas(64) std::uint8_t by_channel[64];
+    for (unsigned j = 0; j < 64; ++j) {
+        by_channel[j] = static_cast<std::uint8_t>(4 * (j % 16) + j / 16);
+    }
+    const __m512i gather = _mm512_load_si512(by_channel);
+    alignas(64) std::uint8_t planes[4][256];
+    for (unsigned k = 0; k < 16; ++k) {
+        alignas(64) std::uint8_t grouped[64];
+        _mm512_store_si512(grouped, _mm512_maskz_permutexvar_epi8(
+                                        ~__mmask64{0}, gather, _mm512_loadu_si512(table + 64 * k)));
+        for (unsigned c = 0; c < 4; ++c) {
+            std::memcpy(planes[c] + 16 * k, grouped + 16 * c, 16);
+        }
+    }
+    __m512i plane[4][4];
+    for (unsigned c = 0; c < 4; ++c) {
+        for (unsigned q = 0; q < 4; ++q) {
+            plane[c][q] = _mm512_load_si512(planes[c] + 64 * q);
+        }
+    }
+    std::size_t done = 0;
+    for (; done + 64 <= count; done += 64) {
+        const __m512i index = _mm512_loadu_si512(in + done);
+        const __mmask64 upper = _mm512_movepi8_mask(index);
+        __m512i channel[4];
+        for (unsigned c = 0; c < 4; ++c) {
+            channel[c] = _mm512_mask_blend_epi8(
+                upper, _mm512_permutex2var_epi8(plane[c][0], index, plane[c][1]),
+                _mm512_permutex2var_epi8(plane[c][2], index, plane[c][3]));
+        }
+        // Interleaving works within 128-bit lanes: quarter q holds, in lane L, the records of
+        // pixels 16 L + 4 q to 16 L + 4 q + 3; the lane shuffles put them back in order.
+        const __m512i rg_low = _mm512_unpacklo_epi8(channel[0], channel[1]);
+        const __m512i rg_high = _mm512_unpackhi_epi8(channel[0], channel[1]);
+        const __m512i ba_low = _mm512_unpacklo_epi8(channel[2], channel[3]);
+        const __m512i ba_high = _mm512_unpackhi_epi8(channel[2], channel[3]);
+        const __m512i q0 = _mm512_unpacklo_epi16(rg_low, ba_low);
+        const __m512i q1 = _mm512_unpackhi_epi16(rg_low, ba_low);
+        const __m512i q2 = _mm512_unpacklo_epi16(rg_high, ba_high);
+        const __m512i q3 = _mm512_unpackhi_epi16(rg_high, ba_high);
+        const __m512i lanes01_q01 =
+            _mm512_maskz_shuffle_i64x2(0xFF, q0, q1, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m512i lanes01_q23 =
+            _mm512_maskz_shuffle_i64x2(0xFF, q2, q3, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m512i lanes23_q01 =
+            _mm512_maskz_shuffle_i64x2(0xFF, q0, q1, _MM_SHUFFLE(3, 2, 3, 2));
+        const __m512i lanes23_q23 =
+            _mm512_maskz_shuffle_i64x2(0xFF, q2, q3, _MM_SHUFFLE(3, 2, 3, 2));
+        std::uint8_t* o = out + 4 * done;
+        _mm512_storeu_si512(
+            o, _mm512_maskz_shuffle_i64x2(0xFF, lanes01_q01, lanes01_q23, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm512_storeu_si512(o + 64, _mm512_maskz_shuffle_i64x2(0xFF, lanes01_q01, lanes01_q23,
+                                                               _MM_SHUFFLE(3, 1, 3, 1)));
+        _mm512_storeu_si512(o + 128, _mm512_maskz_shuffle_i64x2(0xFF, lanes23_q01, lanes23_q23,
+                                                                _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm512_storeu_si512(o + 192, _mm512_maskz_shuffle_i64x2(0xFF, lanes23_q01, lanes23_q23,
+                                                                _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    return done;
+}
+#endif
+
 // The palette's entries are taken whole, alpha included: the caller has settled the alpha there
 // (see make_opaque), so that no pixel needs a second look.
 template <typename Index>
@@ -230,6 +313,11 @@ void lookup_indices(const Palette& palette, const std::uint8_t* in, std::size_t 
                     std::uint8_t* out) {
     const std::uint8_t* table = palette.rgba.data();
     std::size_t i = 0;
+#ifdef VARNEL_SHUFFLE_PATH
+    if (sizeof(Index) == 1 && has_byte_permute()) {
+        i = lookup_index8_permute(table, in, count, out);
+    }
+#endif
 #ifdef VARNEL_SSE2_PATH
     // Four entries gathered in a register go out in one store instead of four.
     for (; i + 4 <= count; i += 4) {

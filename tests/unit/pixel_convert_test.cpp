@@ -77,9 +77,9 @@ const KindCase kKinds[] = {
     {PixelKind::Index8, 1, "8-bit index"}, {PixelKind::Index16, 2, "16-bit index"},
 };
 
-// Every count from 0 to 70 at every alignment of input and output, and one long row, so that the
-// vector loops, their ends and the pixels after them all meet the rules; the byte after the last
-// record must stay as it was.
+// Every count from 0 to 70 at every alignment of input and output, counts on both sides of where
+// the widest loops start and end, and one long row, so that the vector loops, their ends and the
+// pixels after them all meet the rules; the byte after the last record must stay as it was.
 TEST(PixelConvert, EveryPathMakesTheRecordsTheRulesGive) {
     const Palette palette = noise_palette(65536);
     for (const KindCase& k : kKinds) {
@@ -88,7 +88,9 @@ TEST(PixelConvert, EveryPathMakesTheRecordsTheRulesGive) {
             for (std::size_t n = 0; n <= 70; ++n) {
                 counts.push_back(n);
             }
-            counts.push_back(8192 + 13);
+            for (const std::size_t n : {255u, 256u, 257u, 319u, 320u, 383u, 8192u + 13u}) {
+                counts.push_back(n);
+            }
             for (const std::size_t count : counts) {
                 const std::size_t shift = count % 4;
                 const Bytes in =
