@@ -5,15 +5,19 @@
 #include <cstring>
 #include <limits>
 
-// On x86 the 24- and 32-bit kinds are converted 4 pixels at a time with a byte shuffle (SSSE3,
-// checked at run time), grey and 15/16-bit pixels 8 or 16 at a time with SSE2 (always there on
-// x86-64), 8-bit indices 64 at a time with AVX-512 byte permutes where the processor has them
-// (checked at run time) and 4 at a time with SSE2 otherwise; elsewhere, and for the last pixels of
-// a row, one at a time. Every path makes the same bytes: the unit tests hold each against the plain
-// loop.
+// On x86 the 24- and 32-bit kinds are converted 4 pixels at a time with a byte shuffle (SSSE3),
+// 15/16-bit words 16 at a time with AVX2, 8-bit indices 64 at a time with AVX-512 byte permutes
+// (each checked at run time; the last two not on Windows), and what those leave, with grey pixels, 4 to 16 at a time with
+// SSE2 (always there on x86-64); elsewhere, and for the last pixels of a row, one at a time.
+// Every path makes the same bytes: the unit tests hold each against the plain loop.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #define VARNEL_SHUFFLE_PATH 1
 #include <immintrin.h>
+// Not on Windows: GCC there keeps the stack aligned to 16 bytes only, and may spill 32- and
+// 64-byte registers to it with aligned moves.
+#if !defined(_WIN32)
+#define VARNEL_WIDE_PATH 1
+#endif
 #endif
 #if defined(__SSE2__)
 #define VARNEL_SSE2_PATH 1
@@ -108,31 +112,76 @@ void convert_bgra32(const std::uint8_t* in, std::size_t count, bool keep_alpha, 
 }
 
 #ifdef VARNEL_SSE2_PATH
-// 8 words at a time; returns how many pixels it converted.
+// 8 words at a time; returns how many pixels it converted. Widening a 5-bit channel c is
+// (c << 3) | (c >> 2) = (c * 33) >> 2, one multiplication that can also take the channel from
+// where it lies in the word and put the result in the byte it goes to:
+//   R = high half of (w & 0x7C00) * 528       (c << 10 times 33 << 4, then >> 16)
+//   G = low half of (w & 0x03E0) * 66, & 0xFF00   (G in the high byte)
+//   B = low half of (w & 0x001F) * 33, >> 2
 std::size_t convert_words_sse2(const std::uint8_t* in, std::size_t count, bool use_top_bit,
                                std::uint8_t* out) {
-    const __m128i five_bits = _mm_set1_epi16(0x1F);
-    const __m128i opaque = _mm_set1_epi16(0xFF);
+    const __m128i red_bits = _mm_set1_epi16(0x7C00);
+    const __m128i green_bits = _mm_set1_epi16(0x03E0);
+    const __m128i blue_bits = _mm_set1_epi16(0x001F);
+    const __m128i high_byte = _mm_set1_epi16(-256);
     std::size_t done = 0;
     for (; done + 8 <= count; done += 8) {
         const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * done));
-        const __m128i r = _mm_and_si128(_mm_srli_epi16(w, 10), five_bits);
-        const __m128i g = _mm_and_si128(_mm_srli_epi16(w, 5), five_bits);
-        const __m128i b = _mm_and_si128(w, five_bits);
-        const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r, 3), _mm_srli_epi16(r, 2));
-        const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g, 3), _mm_srli_epi16(g, 2));
-        const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b, 3), _mm_srli_epi16(b, 2));
-        const __m128i a8 = use_top_bit ? _mm_srli_epi16(_mm_srai_epi16(w, 15), 8) : opaque;
+        const __m128i r = _mm_mulhi_epu16(_mm_and_si128(w, red_bits), _mm_set1_epi16(528));
+        const __m128i g_high = _mm_and_si128(
+            _mm_mullo_epi16(_mm_and_si128(w, green_bits), _mm_set1_epi16(66)), high_byte);
+        const __m128i b =
+            _mm_srli_epi16(_mm_mullo_epi16(_mm_and_si128(w, blue_bits), _mm_set1_epi16(33)), 2);
+        const __m128i a_high =
+            use_top_bit ? _mm_and_si128(_mm_srai_epi16(w, 15), high_byte) : high_byte;
         // Each 16-bit lane holds two output bytes: R, G and B, A; interleaving the lanes makes
         // the records.
-        const __m128i rg = _mm_or_si128(r8, _mm_slli_epi16(g8, 8));
-        const __m128i ba = _mm_or_si128(b8, _mm_slli_epi16(a8, 8));
+        const __m128i rg = _mm_or_si128(r, g_high);
+        const __m128i ba = _mm_or_si128(b, a_high);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * done), _mm_unpacklo_epi16(rg, ba));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * done + 16),
                          _mm_unpackhi_epi16(rg, ba));
     }
     return done;
 }
+
+#ifdef VARNEL_WIDE_PATH
+bool has_avx2() {
+    static const bool available = __builtin_cpu_supports("avx2") != 0;
+    return available;
+}
+
+// The same as convert_words_sse2, 16 words at a time. Interleaving works within 128-bit lanes,
+// so the two halves of the records are put back in order at the end.
+__attribute__((target("avx2"))) std::size_t convert_words_avx2(const std::uint8_t* in,
+                                                               std::size_t count, bool use_top_bit,
+                                                               std::uint8_t* out) {
+    const __m256i red_bits = _mm256_set1_epi16(0x7C00);
+    const __m256i green_bits = _mm256_set1_epi16(0x03E0);
+    const __m256i blue_bits = _mm256_set1_epi16(0x001F);
+    const __m256i high_byte = _mm256_set1_epi16(-256);
+    std::size_t done = 0;
+    for (; done + 16 <= count; done += 16) {
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * done));
+        const __m256i r = _mm256_mulhi_epu16(_mm256_and_si256(w, red_bits), _mm256_set1_epi16(528));
+        const __m256i g_high = _mm256_and_si256(
+            _mm256_mullo_epi16(_mm256_and_si256(w, green_bits), _mm256_set1_epi16(66)), high_byte);
+        const __m256i b = _mm256_srli_epi16(
+            _mm256_mullo_epi16(_mm256_and_si256(w, blue_bits), _mm256_set1_epi16(33)), 2);
+        const __m256i a_high =
+            use_top_bit ? _mm256_and_si256(_mm256_srai_epi16(w, 15), high_byte) : high_byte;
+        const __m256i rg = _mm256_or_si256(r, g_high);
+        const __m256i ba = _mm256_or_si256(b, a_high);
+        const __m256i low = _mm256_unpacklo_epi16(rg, ba);   // pixels 0-3 and 8-11
+        const __m256i high = _mm256_unpackhi_epi16(rg, ba);  // pixels 4-7 and 12-15
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * done),
+                            _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * done + 32),
+                            _mm256_permute2x128_si256(low, high, 0x31));
+    }
+    return done;
+}
+#endif
 
 // 16 grey pixels at a time.
 std::size_t convert_grey8_sse2(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
@@ -175,8 +224,13 @@ std::size_t convert_grey_alpha_sse2(const std::uint8_t* in, std::size_t count, b
 // A RRRRR GGGGG BBBBB; the top bit is alpha only for Word16.
 void convert_words(const std::uint8_t* in, std::size_t count, bool use_top_bit, std::uint8_t* out) {
     std::size_t done = 0;
+#ifdef VARNEL_WIDE_PATH
+    if (has_avx2()) {
+        done = convert_words_avx2(in, count, use_top_bit, out);
+    }
+#endif
 #ifdef VARNEL_SSE2_PATH
-    done = convert_words_sse2(in, count, use_top_bit, out);
+    done += convert_words_sse2(in + 2 * done, count - done, use_top_bit, out + 4 * done);
 #endif
     in += 2 * done;
     out += 4 * done;
@@ -225,7 +279,7 @@ __m128i entry_at(const std::uint8_t* table, std::size_t index) {
 }
 #endif
 
-#ifdef VARNEL_SHUFFLE_PATH
+#ifdef VARNEL_WIDE_PATH
 bool has_byte_permute() {
     static const bool available =
         __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vbmi") != 0;
@@ -313,7 +367,7 @@ void lookup_indices(const Palette& palette, const std::uint8_t* in, std::size_t 
                     std::uint8_t* out) {
     const std::uint8_t* table = palette.rgba.data();
     std::size_t i = 0;
-#ifdef VARNEL_SHUFFLE_PATH
+#ifdef VARNEL_WIDE_PATH
     if (sizeof(Index) == 1 && has_byte_permute()) {
         i = lookup_index8_permute(table, in, count, out);
     }
