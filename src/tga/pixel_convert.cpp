@@ -1,15 +1,17 @@
 #include "tga/pixel_convert.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 
 // On x86 the 24- and 32-bit kinds are converted 4 pixels at a time with a byte shuffle (SSSE3),
 // 15/16-bit words 16 at a time with AVX2, 8-bit indices 64 at a time with AVX-512 byte permutes
-// (each checked at run time; the last two not on Windows), and what those leave, with grey pixels, 4 to 16 at a time with
-// SSE2 (always there on x86-64); elsewhere, and for the last pixels of a row, one at a time.
-// Every path makes the same bytes: the unit tests hold each against the plain loop.
+// (each checked at run time; the last two not on Windows), and what those leave, with grey pixels,
+// 4 to 16 at a time with SSE2 (always there on x86-64); elsewhere, and for the last pixels of a
+// row, one at a time. Every path makes the same bytes: the unit tests hold each against the plain
+// loop.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #define VARNEL_SHUFFLE_PATH 1
 #include <immintrin.h>
@@ -401,6 +403,22 @@ bool indices_within(const std::uint8_t* in, std::size_t count, std::size_t first
     return count == 0 || (low >= first && high < end);
 }
 
+// The bytes of `count` pixels of Word's size ORed together, in stored order: a whole row in one
+// loop without a branch, which the compiler turns into vector code. Byte k of the result is set
+// where byte k of some pixel is.
+template <typename Word>
+std::array<std::uint8_t, sizeof(Word)> or_of_pixels(const std::uint8_t* in, std::size_t count) {
+    Word acc = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        Word w;
+        std::memcpy(&w, in + i * sizeof(Word), sizeof(Word));
+        acc = static_cast<Word>(acc | w);
+    }
+    std::array<std::uint8_t, sizeof(Word)> bytes;
+    std::memcpy(bytes.data(), &acc, sizeof(Word));
+    return bytes;
+}
+
 }  // namespace
 
 Palette build_palette(const Layout& layout, const std::uint8_t* entries) {
@@ -458,24 +476,13 @@ void mirror_records(std::uint8_t* rgba, std::size_t count) {
 
 bool any_visible_alpha(PixelKind kind, const Palette& palette, const std::uint8_t* in,
                        std::size_t count) {
-    // Where the alpha of each pixel lies, and which of its bits count.
-    std::size_t stride = 1;
-    std::size_t at = 0;
-    unsigned mask = 0xFFu;
     switch (kind) {
         case PixelKind::Bgra32:
-            stride = 4;
-            at = 3;
-            break;
+            return (or_of_pixels<std::uint32_t>(in, count)[3] & 0xFFu) != 0;
         case PixelKind::Word16:
-            stride = 2;
-            at = 1;
-            mask = 0x80u;
-            break;
+            return (or_of_pixels<std::uint16_t>(in, count)[1] & 0x80u) != 0;
         case PixelKind::GreyAlpha16:
-            stride = 2;
-            at = 1;
-            break;
+            return (or_of_pixels<std::uint16_t>(in, count)[1] & 0xFFu) != 0;
         case PixelKind::Index8:
         case PixelKind::Index16:
             for (std::size_t i = 0; i < count; ++i) {
@@ -487,12 +494,6 @@ bool any_visible_alpha(PixelKind kind, const Palette& palette, const std::uint8_
         default:
             return count > 0;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        if ((in[stride * i + at] & mask) != 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 bool all_indices_present(PixelKind kind, const Palette& palette, const std::uint8_t* in,

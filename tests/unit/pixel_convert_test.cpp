@@ -184,5 +184,44 @@ TEST(PixelConvert, IndicesAreCheckedAgainstTheRunOfDefinedEntries) {
     }
 }
 
+// Alpha is visible when one alpha bit of one pixel is set, wherever the pixel lies; every other
+// bit of the pixels may be set without making it so.
+TEST(PixelConvert, OneVisibleAlphaAnywhereInARowIsFound) {
+    struct AlphaCase {
+        PixelKind kind;
+        std::size_t pixel_bytes;
+        std::size_t alpha_byte;
+        std::uint8_t alpha_bits;
+    };
+    const AlphaCase cases[] = {
+        {PixelKind::Bgra32, 4, 3, 0xFF},
+        {PixelKind::Word16, 2, 1, 0x80},
+        {PixelKind::GreyAlpha16, 2, 1, 0xFF},
+    };
+    const Palette unused;
+    for (const AlphaCase& c : cases) {
+        for (const std::size_t count : {1u, 7u, 64u, 1000u}) {
+            Bytes row(count * c.pixel_bytes, 0xFF);
+            for (std::size_t i = 0; i < count; ++i) {
+                row[i * c.pixel_bytes + c.alpha_byte] &= static_cast<std::uint8_t>(~c.alpha_bits);
+            }
+            EXPECT_FALSE(any_visible_alpha(c.kind, unused, row.data(), count))
+                << c.pixel_bytes << "-byte pixels, " << count;
+            for (const std::size_t at : {std::size_t{0}, count / 2, count - 1}) {
+                for (unsigned bit = 0; bit < 8; ++bit) {
+                    const auto one = static_cast<std::uint8_t>(1u << bit);
+                    if ((c.alpha_bits & one) == 0) {
+                        continue;
+                    }
+                    Bytes visible = row;
+                    visible[at * c.pixel_bytes + c.alpha_byte] |= one;
+                    EXPECT_TRUE(any_visible_alpha(c.kind, unused, visible.data(), count))
+                        << c.pixel_bytes << "-byte pixels, bit " << bit << " of pixel " << at;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace varnel::tga
