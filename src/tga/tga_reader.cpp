@@ -151,6 +151,47 @@ Failure allocate_buffers(Image& image) {
     return {};
 }
 
+// RLE rows are made into records straight from the packets, without the stored pixels in between.
+Failure decode_output_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
+                           std::uint8_t* rgba) {
+    const Layout& layout = image.layout;
+    const std::size_t width = layout.header.width;
+    const RecordFormat format{layout.pixel_kind, layout.pixel_bytes, &image.palette,
+                              image.keep_alpha};
+    RleState state = image.row_starts[stored_first];
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t at = layout.top_down ? i : count - 1 - i;
+        std::uint8_t* out = rgba + std::size_t{at} * width * 4;
+        if (!decode_rle_records(image.rle_in, image.source, format, state, out, width)) {
+            return ends_early(layout);
+        }
+        if (layout.right_to_left) {
+            mirror_records(out, width);
+        }
+    }
+    return {};
+}
+
+Failure convert_stored_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
+                            std::uint8_t* rgba) {
+    const Layout& layout = image.layout;
+    if (Failure f = read_stored_rows(image, stored_first, count)) {
+        return f;
+    }
+    const std::size_t width = layout.header.width;
+    const std::uint64_t bytes = row_bytes(layout);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t stored = layout.top_down ? i : count - 1 - i;
+        std::uint8_t* out = rgba + std::size_t{i} * width * 4;
+        convert_pixels(layout.pixel_kind, image.palette, image.raw.get() + stored * bytes, width,
+                       image.keep_alpha, out);
+        if (layout.right_to_left) {
+            mirror_records(out, width);
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 Failure read_header(const Source& source, Header& header) {
@@ -198,51 +239,6 @@ Failure open_image(const Source& source, const Header& header, Image& image) {
     }
     return {};
 }
-
-namespace {
-
-// RLE rows are made into records straight from the packets, without the stored pixels in between.
-Failure decode_output_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
-                           std::uint8_t* rgba) {
-    const Layout& layout = image.layout;
-    const std::size_t width = layout.header.width;
-    const RecordFormat format{layout.pixel_kind, layout.pixel_bytes, &image.palette,
-                              image.keep_alpha};
-    RleState state = image.row_starts[stored_first];
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t at = layout.top_down ? i : count - 1 - i;
-        std::uint8_t* out = rgba + std::size_t{at} * width * 4;
-        if (!decode_rle_records(image.rle_in, image.source, format, state, out, width)) {
-            return ends_early(layout);
-        }
-        if (layout.right_to_left) {
-            mirror_records(out, width);
-        }
-    }
-    return {};
-}
-
-Failure convert_stored_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
-                            std::uint8_t* rgba) {
-    const Layout& layout = image.layout;
-    if (Failure f = read_stored_rows(image, stored_first, count)) {
-        return f;
-    }
-    const std::size_t width = layout.header.width;
-    const std::uint64_t bytes = row_bytes(layout);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t stored = layout.top_down ? i : count - 1 - i;
-        std::uint8_t* out = rgba + std::size_t{i} * width * 4;
-        convert_pixels(layout.pixel_kind, image.palette, image.raw.get() + stored * bytes, width,
-                       image.keep_alpha, out);
-        if (layout.right_to_left) {
-            mirror_records(out, width);
-        }
-    }
-    return {};
-}
-
-}  // namespace
 
 Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t count,
                          std::uint8_t* rgba) {
