@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 // On x86 the 24- and 32-bit kinds are converted 8 pixels at a time with a byte shuffle (AVX2) or
 // 4 at a time (SSSE3), 15/16-bit words 16 at a time with AVX2, 8-bit indices 64 at a time with
@@ -429,17 +430,23 @@ void lookup_indices(const Palette& palette, const std::uint8_t* in, std::size_t 
 }
 
 // Indices are checked by their smallest and largest value, a loop the compiler turns into
-// vector code when the values are of the indices' own width.
+// vector code when the values are of the indices' own width. SSE2 has an unsigned minimum and
+// maximum for bytes only, so 16-bit indices are compared with their top bit flipped, which maps
+// unsigned order onto signed order.
 template <typename Index>
 bool indices_within(const std::uint8_t* in, std::size_t count, std::size_t first, std::size_t end) {
-    Index low = std::numeric_limits<Index>::max();
-    Index high = 0;
+    using Ordered = std::conditional_t<sizeof(Index) == 1, std::uint8_t, std::int16_t>;
+    constexpr std::size_t flip = sizeof(Index) == 1 ? 0 : 0x8000;
+    Ordered low = std::numeric_limits<Ordered>::max();
+    Ordered high = std::numeric_limits<Ordered>::min();
     for (std::size_t i = 0; i < count; ++i) {
-        const auto index = static_cast<Index>(index_of<Index>(in, i));
+        const auto index = static_cast<Ordered>(index_of<Index>(in, i) ^ flip);
         low = std::min(low, index);
         high = std::max(high, index);
     }
-    return count == 0 || (low >= first && high < end);
+    const std::size_t lowest = static_cast<Index>(low) ^ flip;
+    const std::size_t highest = static_cast<Index>(high) ^ flip;
+    return count == 0 || (lowest >= first && highest < end);
 }
 
 // The bytes of `count` pixels of Word's size ORed together, in stored order: a whole row in one

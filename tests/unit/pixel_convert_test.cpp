@@ -141,9 +141,10 @@ TEST(PixelConvert, IndicesAreCheckedAgainstTheRunOfDefinedEntries) {
         std::size_t end;
     };
     const RangeCase cases[] = {
-        {PixelKind::Index8, 256, 0, 256},      {PixelKind::Index8, 256, 5, 200},
-        {PixelKind::Index8, 256, 255, 256},    {PixelKind::Index8, 256, 0, 0},
-        {PixelKind::Index16, 65536, 0, 65536}, {PixelKind::Index16, 65536, 300, 40000},
+        {PixelKind::Index8, 256, 0, 256},          {PixelKind::Index8, 256, 5, 200},
+        {PixelKind::Index8, 256, 255, 256},        {PixelKind::Index8, 256, 0, 0},
+        {PixelKind::Index16, 65536, 0, 65536},     {PixelKind::Index16, 65536, 300, 40000},
+        {PixelKind::Index16, 65536, 33000, 65535},
     };
     for (const RangeCase& c : cases) {
         Palette palette = noise_palette(c.slots);
