@@ -26,23 +26,29 @@ namespace {
     std::abort();
 }
 
-// One folder per process, emptied before every input and removed when the process ends.
+// One folder per process, emptied before every input, and beside it the file that takes a run's
+// printed output (not std::tmpfile: on Windows that makes its files in the drive's root, where
+// they may not be allowed); both are removed when the process ends.
 struct Scratch {
     fs::path folder;
+    fs::path printed;
     Scratch() {
         std::random_device device;
-        folder = fs::temp_directory_path() /
-                 ("varnel-fuzz-" + std::to_string(device()) + "-" + std::to_string(device()));
+        const std::string name =
+            "varnel-fuzz-" + std::to_string(device()) + "-" + std::to_string(device());
+        folder = fs::temp_directory_path() / name;
+        printed = fs::temp_directory_path() / (name + ".out");
     }
     ~Scratch() {
         std::error_code ec;
         fs::remove_all(folder, ec);
+        fs::remove(printed, ec);
     }
 };
 
-const fs::path& scratch_folder() {
-    static const Scratch scratch;
-    return scratch.folder;
+const Scratch& scratch() {
+    static const Scratch instance;
+    return instance;
 }
 
 std::string file_bytes(const fs::path& path) {
@@ -101,7 +107,7 @@ bool accepted_but_too_large(const std::uint8_t* data, std::size_t size, unsigned
 }  // namespace
 
 ConversionOutcome check_conversion(const std::uint8_t* data, std::size_t size) {
-    const fs::path& folder = scratch_folder();
+    const fs::path& folder = scratch().folder;
     std::error_code ec;
     fs::remove_all(folder, ec);
     fs::create_directories(folder / "t");
@@ -132,9 +138,9 @@ ConversionOutcome check_conversion(const std::uint8_t* data, std::size_t size) {
         put_file(folder / "in.m32", old_output);
     }
 
-    std::FILE* out = std::tmpfile();
+    std::FILE* out = std::fopen(scratch().printed.string().c_str(), "w+b");
     if (out == nullptr) {
-        broken("no temporary file for the run's output");
+        broken("cannot make " + scratch().printed.string() + " for the run's output");
     }
     const fs::path previous = fs::current_path();
     fs::current_path(folder);
