@@ -304,10 +304,6 @@ void convert_grey(const std::uint8_t* in, std::size_t count, unsigned stride, bo
     }
 }
 
-unsigned index_at(PixelKind kind, const std::uint8_t* in, std::size_t i) {
-    return kind == PixelKind::Index8 ? in[i] : load16(in + 2 * i);
-}
-
 template <typename Index>
 std::size_t index_of(const std::uint8_t* in, std::size_t i) {
     return sizeof(Index) == 1 ? in[i] : std::size_t{load16(in + 2 * i)};
@@ -449,6 +445,17 @@ bool indices_within(const std::uint8_t* in, std::size_t count, std::size_t first
     return count == 0 || (lowest >= first && highest < end);
 }
 
+// True when the entry of some index has an alpha other than 0.
+template <typename Index>
+bool any_entry_alpha(const Palette& palette, const std::uint8_t* in, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (palette.rgba[4 * index_of<Index>(in, i) + 3] != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The bytes of `count` pixels of Word's size ORed together, in stored order: a whole row in one
 // loop without a branch, which the compiler turns into vector code. Byte k of the result is set
 // where byte k of some pixel is.
@@ -530,13 +537,9 @@ bool any_visible_alpha(PixelKind kind, const Palette& palette, const std::uint8_
         case PixelKind::GreyAlpha16:
             return (or_of_pixels<std::uint16_t>(in, count)[1] & 0xFFu) != 0;
         case PixelKind::Index8:
+            return any_entry_alpha<std::uint8_t>(palette, in, count);
         case PixelKind::Index16:
-            for (std::size_t i = 0; i < count; ++i) {
-                if (palette.rgba[4 * std::size_t{index_at(kind, in, i)} + 3] != 0) {
-                    return true;
-                }
-            }
-            return false;
+            return any_entry_alpha<std::uint16_t>(palette, in, count);
         default:
             return count > 0;
     }

@@ -157,7 +157,7 @@ bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, R
 bool decode_rle_records(ForwardReader& in, const Source& source, const RecordFormat& format,
                         RleState& state, std::uint8_t* records, std::uint64_t count) {
     RecordSink sink{records, format};
-    return decode_into(in, source, format.pixel_bytes, state, sink, count);
+    return decode_into(in, source, bytes_per_pixel(format.kind), state, sink, count);
 }
 
 }  // namespace varnel::tga

@@ -29,7 +29,6 @@ bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, R
 // How the pixels of an image become R, G, B, A records (see convert_pixels).
 struct RecordFormat {
     PixelKind kind;
-    unsigned pixel_bytes;
     const Palette* palette;
     bool keep_alpha;
 };

@@ -156,8 +156,7 @@ Failure decode_output_rows(Image& image, std::uint32_t stored_first, std::uint32
                            std::uint8_t* rgba) {
     const Layout& layout = image.layout;
     const std::size_t width = layout.header.width;
-    const RecordFormat format{layout.pixel_kind, layout.pixel_bytes, &image.palette,
-                              image.keep_alpha};
+    const RecordFormat format{layout.pixel_kind, &image.palette, image.keep_alpha};
     RleState state = image.row_starts[stored_first];
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t at = layout.top_down ? i : count - 1 - i;
