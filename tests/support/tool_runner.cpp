@@ -8,7 +8,6 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
-#include <thread>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -111,19 +110,9 @@ int run_command(const fs::path& folder, const std::string& command, const fs::pa
     startup.hStdError = err.get();
     PROCESS_INFORMATION process{};
     std::wstring command_line = wide(command);
-    // Wine now and then fails to start a process while many start one after another (seen once
-    // in a few thousand starts); a failure that persists is the test's failure.
-    DWORD error = 0;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                           folder.wstring().c_str(), &startup, &process)) {
-            error = 0;
-            break;
-        }
-        error = GetLastError();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100 * (attempt + 1)));
-    }
-    if (error != 0) {
+    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        folder.wstring().c_str(), &startup, &process)) {
+        const DWORD error = GetLastError();
         throw std::runtime_error("cannot start " + command + " (error " + std::to_string(error) +
                                  ")");
     }
