@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -96,12 +97,19 @@ bool accepted_but_too_large(const std::uint8_t* data, std::size_t size, unsigned
     if (std::uint64_t{width} * height * 4 <= kRecordLimit) {
         return false;
     }
-    std::stringbuf bytes(std::string(reinterpret_cast<const char*>(data), size), std::ios_base::in);
-    tga::Source source;
-    tga::Header header;
-    tga::Image image;
-    return tga::measure_source(bytes, source) && !tga::read_header(source, header) &&
-           !tga::open_image(source, header, image);
+    const auto read = [](const void* context, std::uint64_t offset, std::uint8_t* out,
+                         std::size_t n) {
+        const auto& bytes =
+            *static_cast<const std::pair<const std::uint8_t*, std::size_t>*>(context);
+        const std::size_t take = offset < bytes.second
+                                     ? std::min(n, bytes.second - static_cast<std::size_t>(offset))
+                                     : 0;
+        std::memcpy(out, bytes.first + offset, take);
+        return take;
+    };
+    const std::pair<const std::uint8_t*, std::size_t> bytes{data, size};
+    tga::Reader reader;
+    return !reader.open({size, read, &bytes}) && !reader.prepare();
 }
 
 }  // namespace

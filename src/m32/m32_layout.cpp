@@ -1,9 +1,9 @@
 #include "m32/m32_layout.hpp"
 
 #include <algorithm>
-#include <ios>
 
 #include "m32/naming.hpp"
+#include "platform/platform.hpp"
 
 namespace varnel::m32 {
 
@@ -15,20 +15,28 @@ HeaderStart make_header_start(const std::string& header_name) {
     return start;
 }
 
-TemplateRead read_template_block(std::streambuf& file, TemplateBlock& block) {
-    const std::streamoff size = file.pubseekoff(0, std::ios_base::end, std::ios_base::in);
-    if (size < 0) {
+TemplateRead read_template_block(const std::string& path, TemplateBlock& block) {
+    platform::File file;
+    switch (platform::open_for_reading(path, file)) {
+        case platform::OpenResult::Opened:
+            break;
+        case platform::OpenResult::Missing:
+        case platform::OpenResult::NotRegular:
+            return TemplateRead::Missing;
+        case platform::OpenResult::Failed:
+            return TemplateRead::Unreadable;
+    }
+    std::uint64_t size = 0;
+    if (!platform::file_size(file, size)) {
         return TemplateRead::Unreadable;
     }
-    if (static_cast<std::uint64_t>(size) < kPixelRecordsOffset) {
+    if (size < kPixelRecordsOffset) {
         return TemplateRead::TooShort;
     }
-    if (file.pubseekpos(kTemplateBlockOffset, std::ios_base::in) < 0 ||
-        file.sgetn(reinterpret_cast<char*>(block.data()), kTemplateBlockSize) !=
-            static_cast<std::streamsize>(kTemplateBlockSize)) {
-        return TemplateRead::Unreadable;
-    }
-    return TemplateRead::Ok;
+    return platform::read_at(file, kTemplateBlockOffset, block.data(), kTemplateBlockSize) ==
+                   kTemplateBlockSize
+               ? TemplateRead::Ok
+               : TemplateRead::Unreadable;
 }
 
 }  // namespace varnel::m32

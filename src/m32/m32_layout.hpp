@@ -8,7 +8,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <streambuf>
 #include <string>
 
 namespace varnel::m32 {
@@ -24,9 +23,14 @@ using TemplateBlock = std::array<std::uint8_t, kTemplateBlockSize>;
 // Offsets 0 to 255. The name must hold at most kMaxHeaderName characters.
 HeaderStart make_header_start(const std::string& header_name);
 
-enum class TemplateRead { Ok, TooShort, Unreadable };
+enum class TemplateRead {
+    Ok,
+    Missing,     // no file of that name, or a folder or device
+    TooShort,    // shorter than 968 bytes
+    Unreadable,  // there, but it cannot be opened or read
+};
 
-// Bytes 256 to 967 of a resolution template, which must be at least 968 bytes long.
-TemplateRead read_template_block(std::streambuf& file, TemplateBlock& block);
+// Bytes 256 to 967 of the resolution template, which must be at least 968 bytes long.
+TemplateRead read_template_block(const std::string& path, TemplateBlock& block);
 
 }  // namespace varnel::m32

@@ -2,29 +2,22 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 
-// On x86 the 24- and 32-bit kinds are converted 8 pixels at a time with a byte shuffle (AVX2) or
-// 4 at a time (SSSE3), 15/16-bit words 16 at a time with AVX2, 8-bit indices 64 at a time with
-// AVX-512 byte permutes, each chosen at run time (the AVX2 and AVX-512 paths not on Windows), and
-// what those leave, with grey pixels, 4 to 16 at a time with SSE2 (always there on x86-64);
-// elsewhere, and for the last pixels of a row, one at a time. Every path makes the same bytes: the
-// unit tests hold each against the plain loop.
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define VARNEL_SHUFFLE_PATH 1
+// x86 builds whose target has SSE2 (every x86-64; i686 only when asked for) convert with SSE2,
+// and 24- and 32-bit pixels with an SSSE3 byte shuffle where the processor has one. AArch64
+// builds convert 24- and 32-bit pixels with NEON, which every AArch64 processor has. Everything
+// else, and the pixels at the end of a row, goes one pixel at a time.
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+#define VARNEL_X86_PATHS 1
 #include <immintrin.h>
-// Not on Windows: GCC there keeps the stack aligned to 16 bytes only, and may spill 32- and
-// 64-byte registers to it with aligned moves.
-#if !defined(_WIN32)
-#define VARNEL_WIDE_PATH 1
 #endif
-#endif
-#if defined(__SSE2__)
-#define VARNEL_SSE2_PATH 1
-#include <emmintrin.h>
+#if defined(__aarch64__) && defined(__ARM_NEON)
+#define VARNEL_NEON_PATH 1
+#include <arm_neon.h>
 #endif
 
 namespace varnel::tga {
@@ -40,12 +33,29 @@ std::uint8_t widen5(unsigned v) {
     return static_cast<std::uint8_t>((v << 3) | (v >> 2));
 }
 
-#ifdef VARNEL_SHUFFLE_PATH
-bool has_shuffle() {
-    static const bool available = __builtin_cpu_supports("ssse3") != 0;
-    return available;
+VectorPath best_path() {
+#ifdef VARNEL_X86_PATHS
+    return __builtin_cpu_supports("ssse3") ? VectorPath::Ssse3 : VectorPath::Sse2;
+#elif defined(VARNEL_NEON_PATH)
+    return VectorPath::Neon;
+#else
+    return VectorPath::Plain;
+#endif
 }
 
+// Chosen once, on first use; tests may choose another.
+std::atomic<int> g_path{-1};
+
+VectorPath current_path() {
+    int path = g_path.load(std::memory_order_relaxed);
+    if (path < 0) {
+        path = static_cast<int>(best_path());
+        g_path.store(path, std::memory_order_relaxed);
+    }
+    return static_cast<VectorPath>(path);
+}
+
+#ifdef VARNEL_X86_PATHS
 // Converts whole groups of 4 pixels and returns how many pixels it converted. Each 16-byte load
 // of 24-bit pixels uses 12 bytes, so it stops while fewer than 16 bytes are left to read.
 __attribute__((target("ssse3"))) std::size_t shuffle_pixels(const std::uint8_t* in,
@@ -67,98 +77,7 @@ __attribute__((target("ssse3"))) std::size_t shuffle_pixels(const std::uint8_t* 
     }
     return done;
 }
-#endif
 
-#ifdef VARNEL_WIDE_PATH
-bool has_avx2() {
-    static const bool available = __builtin_cpu_supports("avx2") != 0;
-    return available;
-}
-
-// As shuffle_pixels, 8 pixels at a time. The byte shuffle works within 128-bit lanes, so 24-bit
-// pixels 4 to 7 (bytes 12 to 23) are first moved into the upper lane; the 32-byte load of 24-bit
-// pixels reads 8 bytes past them, so it stops while fewer than 11 pixels are left.
-template <unsigned Stride>
-__attribute__((target("avx2"))) std::size_t shuffle_pixels_avx2(const std::uint8_t* in,
-                                                                std::size_t count,
-                                                                std::uint8_t alpha_or,
-                                                                std::uint8_t* out) {
-    const __m256i order =
-        Stride == 3 ? _mm256_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1, 2, 1,
-                                       0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1)
-                    : _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1,
-                                       0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
-    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(std::uint32_t{alpha_or} << 24));
-    const std::size_t reach = Stride == 3 ? 11 : 8;
-    std::size_t done = 0;
-    for (; done + reach <= count; done += 8) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-        if constexpr (Stride == 3) {
-            v = _mm256_permutevar8x32_epi32(v, spread);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                            _mm256_or_si256(_mm256_shuffle_epi8(v, order), alpha));
-        in += 8 * Stride;
-        out += 32;
-    }
-    return done;
-}
-#endif
-
-std::size_t fast_pixels(const std::uint8_t* in, std::size_t count, unsigned stride,
-                        std::uint8_t alpha_or, std::uint8_t* out) {
-    std::size_t done = 0;
-#ifdef VARNEL_WIDE_PATH
-    if (has_avx2()) {
-        done = stride == 3 ? shuffle_pixels_avx2<3>(in, count, alpha_or, out)
-                           : shuffle_pixels_avx2<4>(in, count, alpha_or, out);
-    }
-#endif
-#ifdef VARNEL_SHUFFLE_PATH
-    if (has_shuffle()) {
-        done += shuffle_pixels(in + stride * done, count - done, stride, alpha_or, out + 4 * done);
-    }
-#else
-    (void)in;
-    (void)count;
-    (void)stride;
-    (void)alpha_or;
-    (void)out;
-#endif
-    return done;
-}
-
-void convert_bgr24(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
-    const std::size_t done = fast_pixels(in, count, 3, 255, out);
-    in += done * 3;
-    out += done * 4;
-    for (std::size_t i = done; i < count; ++i) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        out[3] = 255;
-        in += 3;
-        out += 4;
-    }
-}
-
-void convert_bgra32(const std::uint8_t* in, std::size_t count, bool keep_alpha, std::uint8_t* out) {
-    const std::uint8_t alpha_or = keep_alpha ? 0 : 255;
-    const std::size_t done = fast_pixels(in, count, 4, alpha_or, out);
-    in += done * 4;
-    out += done * 4;
-    for (std::size_t i = done; i < count; ++i) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        out[3] = static_cast<std::uint8_t>(in[3] | alpha_or);
-        in += 4;
-        out += 4;
-    }
-}
-
-#ifdef VARNEL_SSE2_PATH
 // 8 words at a time; returns how many pixels it converted. Widening a 5-bit channel c is
 // (c << 3) | (c >> 2) = (c * 33) >> 2, one multiplication that can also take the channel from
 // where it lies in the word and put the result in the byte it goes to:
@@ -191,39 +110,6 @@ std::size_t convert_words_sse2(const std::uint8_t* in, std::size_t count, bool u
     }
     return done;
 }
-
-#ifdef VARNEL_WIDE_PATH
-// The same as convert_words_sse2, 16 words at a time. Interleaving works within 128-bit lanes,
-// so the two halves of the records are put back in order at the end.
-__attribute__((target("avx2"))) std::size_t convert_words_avx2(const std::uint8_t* in,
-                                                               std::size_t count, bool use_top_bit,
-                                                               std::uint8_t* out) {
-    const __m256i red_bits = _mm256_set1_epi16(0x7C00);
-    const __m256i green_bits = _mm256_set1_epi16(0x03E0);
-    const __m256i blue_bits = _mm256_set1_epi16(0x001F);
-    const __m256i high_byte = _mm256_set1_epi16(-256);
-    std::size_t done = 0;
-    for (; done + 16 <= count; done += 16) {
-        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * done));
-        const __m256i r = _mm256_mulhi_epu16(_mm256_and_si256(w, red_bits), _mm256_set1_epi16(528));
-        const __m256i g_high = _mm256_and_si256(
-            _mm256_mullo_epi16(_mm256_and_si256(w, green_bits), _mm256_set1_epi16(66)), high_byte);
-        const __m256i b = _mm256_srli_epi16(
-            _mm256_mullo_epi16(_mm256_and_si256(w, blue_bits), _mm256_set1_epi16(33)), 2);
-        const __m256i a_high =
-            use_top_bit ? _mm256_and_si256(_mm256_srai_epi16(w, 15), high_byte) : high_byte;
-        const __m256i rg = _mm256_or_si256(r, g_high);
-        const __m256i ba = _mm256_or_si256(b, a_high);
-        const __m256i low = _mm256_unpacklo_epi16(rg, ba);   // pixels 0-3 and 8-11
-        const __m256i high = _mm256_unpackhi_epi16(rg, ba);  // pixels 4-7 and 12-15
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * done),
-                            _mm256_permute2x128_si256(low, high, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * done + 32),
-                            _mm256_permute2x128_si256(low, high, 0x31));
-    }
-    return done;
-}
-#endif
 
 // 16 grey pixels at a time.
 std::size_t convert_grey8_sse2(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
@@ -261,21 +147,93 @@ std::size_t convert_grey_alpha_sse2(const std::uint8_t* in, std::size_t count, b
     }
     return done;
 }
+
+__m128i entry_at(const std::uint8_t* table, std::size_t index) {
+    std::int32_t entry = 0;
+    std::memcpy(&entry, table + kRecordBytes * index, kRecordBytes);
+    return _mm_cvtsi32_si128(entry);
+}
 #endif
+
+#ifdef VARNEL_NEON_PATH
+// 16 pixels at a time: one load splits them into channels, one store interleaves the records.
+std::size_t interleave_neon(const std::uint8_t* in, std::size_t count, unsigned stride,
+                            std::uint8_t alpha_or, std::uint8_t* out) {
+    const uint8x16_t alpha = vdupq_n_u8(alpha_or);
+    std::size_t done = 0;
+    for (; done + 16 <= count; done += 16) {
+        uint8x16x4_t records;
+        if (stride == 3) {
+            const uint8x16x3_t bgr = vld3q_u8(in + 3 * done);
+            records.val[0] = bgr.val[2];
+            records.val[1] = bgr.val[1];
+            records.val[2] = bgr.val[0];
+            records.val[3] = alpha;
+        } else {
+            const uint8x16x4_t bgra = vld4q_u8(in + 4 * done);
+            records.val[0] = bgra.val[2];
+            records.val[1] = bgra.val[1];
+            records.val[2] = bgra.val[0];
+            records.val[3] = vorrq_u8(bgra.val[3], alpha);
+        }
+        vst4q_u8(out + 4 * done, records);
+    }
+    return done;
+}
+#endif
+
+// How many of the pixels the vector path converted; the caller converts the rest.
+std::size_t interleave_vector(const std::uint8_t* in, std::size_t count, unsigned stride,
+                              std::uint8_t alpha_or, std::uint8_t* out) {
+    switch (current_path()) {
+#ifdef VARNEL_X86_PATHS
+        case VectorPath::Ssse3:
+            return shuffle_pixels(in, count, stride, alpha_or, out);
+#endif
+#ifdef VARNEL_NEON_PATH
+        case VectorPath::Neon:
+            return interleave_neon(in, count, stride, alpha_or, out);
+#endif
+        default:
+            return 0;
+    }
+}
+
+bool sse2_in_use() {
+#ifdef VARNEL_X86_PATHS
+    const VectorPath path = current_path();
+    return path == VectorPath::Sse2 || path == VectorPath::Ssse3;
+#else
+    return false;
+#endif
+}
+
+// B, G, R(, A) to R, G, B, A.
+void convert_interleaved(const std::uint8_t* in, std::size_t count, unsigned stride,
+                         std::uint8_t alpha_or, std::uint8_t* out) {
+    const std::size_t done = interleave_vector(in, count, stride, alpha_or, out);
+    in += done * stride;
+    out += done * kRecordBytes;
+    for (std::size_t i = done; i < count; ++i) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        out[3] = static_cast<std::uint8_t>((stride == 4 ? in[3] : 0) | alpha_or);
+        in += stride;
+        out += kRecordBytes;
+    }
+}
 
 // A RRRRR GGGGG BBBBB; the top bit is alpha only for Word16.
 void convert_words(const std::uint8_t* in, std::size_t count, bool use_top_bit, std::uint8_t* out) {
     std::size_t done = 0;
-#ifdef VARNEL_WIDE_PATH
-    if (has_avx2()) {
-        done = convert_words_avx2(in, count, use_top_bit, out);
+#ifdef VARNEL_X86_PATHS
+    if (sse2_in_use()) {
+        done = convert_words_sse2(in, count, use_top_bit, out);
     }
 #endif
-#ifdef VARNEL_SSE2_PATH
-    done += convert_words_sse2(in + 2 * done, count - done, use_top_bit, out + 4 * done);
-#endif
     in += 2 * done;
-    out += 4 * done;
+    out += kRecordBytes * done;
     for (std::size_t i = done; i < count; ++i) {
         const unsigned w = load16(in);
         out[0] = widen5((w >> 10) & 0x1Fu);
@@ -283,24 +241,26 @@ void convert_words(const std::uint8_t* in, std::size_t count, bool use_top_bit, 
         out[2] = widen5(w & 0x1Fu);
         out[3] = (!use_top_bit || (w & 0x8000u) != 0) ? 255 : 0;
         in += 2;
-        out += 4;
+        out += kRecordBytes;
     }
 }
 
 void convert_grey(const std::uint8_t* in, std::size_t count, unsigned stride, bool keep_alpha,
                   std::uint8_t* out) {
     std::size_t done = 0;
-#ifdef VARNEL_SSE2_PATH
-    done = stride == 1 ? convert_grey8_sse2(in, count, out)
-                       : convert_grey_alpha_sse2(in, count, keep_alpha, out);
+#ifdef VARNEL_X86_PATHS
+    if (sse2_in_use()) {
+        done = stride == 1 ? convert_grey8_sse2(in, count, out)
+                           : convert_grey_alpha_sse2(in, count, keep_alpha, out);
+    }
 #endif
     in += stride * done;
-    out += 4 * done;
+    out += kRecordBytes * done;
     for (std::size_t i = done; i < count; ++i) {
         out[0] = out[1] = out[2] = in[0];
         out[3] = (stride == 2 && keep_alpha) ? in[1] : 255;
         in += stride;
-        out += 4;
+        out += kRecordBytes;
     }
 }
 
@@ -309,95 +269,6 @@ std::size_t index_of(const std::uint8_t* in, std::size_t i) {
     return sizeof(Index) == 1 ? in[i] : std::size_t{load16(in + 2 * i)};
 }
 
-#ifdef VARNEL_SSE2_PATH
-__m128i entry_at(const std::uint8_t* table, std::size_t index) {
-    std::int32_t entry = 0;
-    std::memcpy(&entry, table + 4 * index, 4);
-    return _mm_cvtsi32_si128(entry);
-}
-#endif
-
-#ifdef VARNEL_WIDE_PATH
-bool has_byte_permute() {
-    static const bool available =
-        __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vbmi") != 0;
-    return available;
-}
-
-// 8-bit indices 64 at a time with AVX-512 byte permutes (VBMI): each channel of the 256 entries
-// is laid out as a run of 256 bytes, four registers, and a pair of two-register permutes picks a
-// channel for 64 indices, the indices' top bit choosing the pair. Worth the set-up only for whole
-// rows; returns how many pixels it converted. The masked forms of the permutes and shuffles, with
-// every lane selected, stand in for the plain ones, whose undefined source operand GCC 12 warns
-// about.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t lookup_index8_permute(
-    const std::uint8_t* table, const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
-    if (count < 256) {
-        return 0;
-    }
-    // Within each 16 entries (64 bytes), byte j of the result is channel j / 16 of entry j % 16.
-    alignas(64) std::uint8_t by_channel[64];
-    for (unsigned j = 0; j < 64; ++j) {
-        by_channel[j] = static_cast<std::uint8_t>(4 * (j % 16) + j / 16);
-    }
-    const __m512i gather = _mm512_load_si512(by_channel);
-    alignas(64) std::uint8_t planes[4][256];
-    for (unsigned k = 0; k < 16; ++k) {
-        alignas(64) std::uint8_t grouped[64];
-        _mm512_store_si512(grouped, _mm512_maskz_permutexvar_epi8(
-                                        ~__mmask64{0}, gather, _mm512_loadu_si512(table + 64 * k)));
-        for (unsigned c = 0; c < 4; ++c) {
-            std::memcpy(planes[c] + 16 * k, grouped + 16 * c, 16);
-        }
-    }
-    __m512i plane[4][4];
-    for (unsigned c = 0; c < 4; ++c) {
-        for (unsigned q = 0; q < 4; ++q) {
-            plane[c][q] = _mm512_load_si512(planes[c] + 64 * q);
-        }
-    }
-    std::size_t done = 0;
-    for (; done + 64 <= count; done += 64) {
-        const __m512i index = _mm512_loadu_si512(in + done);
-        const __mmask64 upper = _mm512_movepi8_mask(index);
-        __m512i channel[4];
-        for (unsigned c = 0; c < 4; ++c) {
-            channel[c] = _mm512_mask_blend_epi8(
-                upper, _mm512_permutex2var_epi8(plane[c][0], index, plane[c][1]),
-                _mm512_permutex2var_epi8(plane[c][2], index, plane[c][3]));
-        }
-        // Interleaving works within 128-bit lanes: quarter q holds, in lane L, the records of
-        // pixels 16 L + 4 q to 16 L + 4 q + 3; the lane shuffles put them back in order.
-        const __m512i rg_low = _mm512_unpacklo_epi8(channel[0], channel[1]);
-        const __m512i rg_high = _mm512_unpackhi_epi8(channel[0], channel[1]);
-        const __m512i ba_low = _mm512_unpacklo_epi8(channel[2], channel[3]);
-        const __m512i ba_high = _mm512_unpackhi_epi8(channel[2], channel[3]);
-        const __m512i q0 = _mm512_unpacklo_epi16(rg_low, ba_low);
-        const __m512i q1 = _mm512_unpackhi_epi16(rg_low, ba_low);
-        const __m512i q2 = _mm512_unpacklo_epi16(rg_high, ba_high);
-        const __m512i q3 = _mm512_unpackhi_epi16(rg_high, ba_high);
-        const __m512i lanes01_q01 =
-            _mm512_maskz_shuffle_i64x2(0xFF, q0, q1, _MM_SHUFFLE(1, 0, 1, 0));
-        const __m512i lanes01_q23 =
-            _mm512_maskz_shuffle_i64x2(0xFF, q2, q3, _MM_SHUFFLE(1, 0, 1, 0));
-        const __m512i lanes23_q01 =
-            _mm512_maskz_shuffle_i64x2(0xFF, q0, q1, _MM_SHUFFLE(3, 2, 3, 2));
-        const __m512i lanes23_q23 =
-            _mm512_maskz_shuffle_i64x2(0xFF, q2, q3, _MM_SHUFFLE(3, 2, 3, 2));
-        std::uint8_t* o = out + 4 * done;
-        _mm512_storeu_si512(
-            o, _mm512_maskz_shuffle_i64x2(0xFF, lanes01_q01, lanes01_q23, _MM_SHUFFLE(2, 0, 2, 0)));
-        _mm512_storeu_si512(o + 64, _mm512_maskz_shuffle_i64x2(0xFF, lanes01_q01, lanes01_q23,
-                                                               _MM_SHUFFLE(3, 1, 3, 1)));
-        _mm512_storeu_si512(o + 128, _mm512_maskz_shuffle_i64x2(0xFF, lanes23_q01, lanes23_q23,
-                                                                _MM_SHUFFLE(2, 0, 2, 0)));
-        _mm512_storeu_si512(o + 192, _mm512_maskz_shuffle_i64x2(0xFF, lanes23_q01, lanes23_q23,
-                                                                _MM_SHUFFLE(3, 1, 3, 1)));
-    }
-    return done;
-}
-#endif
-
 // The palette's entries are taken whole, alpha included: the caller has settled the alpha there
 // (see make_opaque), so that no pixel needs a second look.
 template <typename Index>
@@ -405,23 +276,22 @@ void lookup_indices(const Palette& palette, const std::uint8_t* in, std::size_t 
                     std::uint8_t* out) {
     const std::uint8_t* table = palette.rgba.data();
     std::size_t i = 0;
-#ifdef VARNEL_WIDE_PATH
-    if (sizeof(Index) == 1 && has_byte_permute()) {
-        i = lookup_index8_permute(table, in, count, out);
-    }
-#endif
-#ifdef VARNEL_SSE2_PATH
+#ifdef VARNEL_X86_PATHS
     // Four entries gathered in a register go out in one store instead of four.
-    for (; i + 4 <= count; i += 4) {
-        const __m128i low = _mm_unpacklo_epi32(entry_at(table, index_of<Index>(in, i)),
-                                               entry_at(table, index_of<Index>(in, i + 1)));
-        const __m128i high = _mm_unpacklo_epi32(entry_at(table, index_of<Index>(in, i + 2)),
-                                                entry_at(table, index_of<Index>(in, i + 3)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_unpacklo_epi64(low, high));
+    if (sse2_in_use()) {
+        for (; i + 4 <= count; i += 4) {
+            const __m128i low = _mm_unpacklo_epi32(entry_at(table, index_of<Index>(in, i)),
+                                                   entry_at(table, index_of<Index>(in, i + 1)));
+            const __m128i high = _mm_unpacklo_epi32(entry_at(table, index_of<Index>(in, i + 2)),
+                                                    entry_at(table, index_of<Index>(in, i + 3)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kRecordBytes * i),
+                             _mm_unpacklo_epi64(low, high));
+        }
     }
 #endif
     for (; i < count; ++i) {
-        std::memcpy(out + 4 * i, table + 4 * index_of<Index>(in, i), 4);
+        std::memcpy(out + kRecordBytes * i, table + kRecordBytes * index_of<Index>(in, i),
+                    kRecordBytes);
     }
 }
 
@@ -449,7 +319,7 @@ bool indices_within(const std::uint8_t* in, std::size_t count, std::size_t first
 template <typename Index>
 bool any_entry_alpha(const Palette& palette, const std::uint8_t* in, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        if (palette.rgba[4 * index_of<Index>(in, i) + 3] != 0) {
+        if (palette.rgba[kRecordBytes * index_of<Index>(in, i) + 3] != 0) {
             return true;
         }
     }
@@ -458,7 +328,7 @@ bool any_entry_alpha(const Palette& palette, const std::uint8_t* in, std::size_t
 
 // The bytes of `count` pixels of Word's size ORed together, in stored order: a whole row in one
 // loop without a branch, which the compiler turns into vector code. Byte k of the result is set
-// where byte k of some pixel is.
+// where byte k of some pixel is, whatever the processor's byte order.
 template <typename Word>
 std::array<std::uint8_t, sizeof(Word)> or_of_pixels(const std::uint8_t* in, std::size_t count) {
     Word acc = 0;
@@ -477,7 +347,7 @@ std::array<std::uint8_t, sizeof(Word)> or_of_pixels(const std::uint8_t* in, std:
 Palette build_palette(const Layout& layout, const std::uint8_t* entries) {
     const std::size_t slots = layout.pixel_kind == PixelKind::Index8 ? 256 : 65536;
     Palette palette;
-    palette.rgba.assign(slots * 4, 0);
+    palette.rgba.assign(slots * kRecordBytes, 0);
     const std::size_t first = layout.header.map_first_index;
     const std::size_t length = layout.header.map_length;
     palette.first_defined = std::min(first, slots);
@@ -485,19 +355,25 @@ Palette build_palette(const Layout& layout, const std::uint8_t* entries) {
     for (std::size_t i = palette.first_defined; i < palette.end_defined; ++i) {
         convert_pixels(layout.map_entry_kind, palette,
                        entries + (i - first) * layout.map_entry_bytes, 1, true,
-                       palette.rgba.data() + i * 4);
+                       palette.rgba.data() + i * kRecordBytes);
     }
     return palette;
+}
+
+void make_opaque(Palette& palette) {
+    for (std::size_t i = 3; i < palette.rgba.size(); i += kRecordBytes) {
+        palette.rgba[i] = 255;
+    }
 }
 
 void convert_pixels(PixelKind kind, const Palette& palette, const std::uint8_t* in,
                     std::size_t count, bool keep_alpha, std::uint8_t* out) {
     switch (kind) {
         case PixelKind::Bgr24:
-            convert_bgr24(in, count, out);
+            convert_interleaved(in, count, 3, 255, out);
             return;
         case PixelKind::Bgra32:
-            convert_bgra32(in, count, keep_alpha, out);
+            convert_interleaved(in, count, 4, keep_alpha ? 0 : 255, out);
             return;
         case PixelKind::Word15:
         case PixelKind::Word16:
@@ -520,10 +396,10 @@ void convert_pixels(PixelKind kind, const Palette& palette, const std::uint8_t* 
 
 void mirror_records(std::uint8_t* rgba, std::size_t count) {
     for (std::size_t i = 0, j = count; i + 1 < j; ++i, --j) {
-        std::uint8_t tmp[4];
-        std::memcpy(tmp, rgba + 4 * i, 4);
-        std::memcpy(rgba + 4 * i, rgba + 4 * (j - 1), 4);
-        std::memcpy(rgba + 4 * (j - 1), tmp, 4);
+        std::uint8_t tmp[kRecordBytes];
+        std::memcpy(tmp, rgba + kRecordBytes * i, kRecordBytes);
+        std::memcpy(rgba + kRecordBytes * i, rgba + kRecordBytes * (j - 1), kRecordBytes);
+        std::memcpy(rgba + kRecordBytes * (j - 1), tmp, kRecordBytes);
     }
 }
 
@@ -554,7 +430,36 @@ bool all_indices_present(PixelKind kind, const Palette& palette, const std::uint
 }
 
 bool palette_is_whole(const Palette& palette) {
-    return palette.first_defined == 0 && palette.end_defined == palette.rgba.size() / 4;
+    return palette.first_defined == 0 && palette.end_defined == palette.rgba.size() / kRecordBytes;
+}
+
+std::vector<VectorPath> usable_vector_paths() {
+    std::vector<VectorPath> paths{VectorPath::Plain};
+#ifdef VARNEL_X86_PATHS
+    paths.push_back(VectorPath::Sse2);
+#endif
+    if (best_path() != paths.back()) {
+        paths.push_back(best_path());
+    }
+    return paths;
+}
+
+void use_vector_path(VectorPath path) {
+    g_path.store(static_cast<int>(path), std::memory_order_relaxed);
+}
+
+const char* vector_path_name(VectorPath path) {
+    switch (path) {
+        case VectorPath::Plain:
+            return "plain";
+        case VectorPath::Sse2:
+            return "SSE2";
+        case VectorPath::Ssse3:
+            return "SSSE3";
+        case VectorPath::Neon:
+            return "NEON";
+    }
+    return "?";
 }
 
 }  // namespace varnel::tga

@@ -9,8 +9,11 @@
 
 namespace varnel::tga {
 
-// A colour map as a lookup table with one R, G, B, A entry for every value an index can take
-// (256 or 65536), so that no stored index can reach outside it. The file defines the entries from
+// A record: R, G, B, A, one byte each.
+inline constexpr std::size_t kRecordBytes = 4;
+
+// A colour map as a lookup table with one record for every value an index can take (256 or
+// 65536), so that no stored index can reach outside it. The file defines the entries from
 // first_defined up to, not including, end_defined: a colour map is one run of entries.
 struct Palette {
     std::vector<std::uint8_t> rgba;
@@ -22,13 +25,16 @@ struct Palette {
 // the pixels can name are dropped.
 Palette build_palette(const Layout& layout, const std::uint8_t* entries);
 
+// Makes every entry opaque, for images whose alpha is not kept.
+void make_opaque(Palette& palette);
+
 // Converts `count` stored pixels. With keep_alpha false, A is 255. Indices take the palette's
 // entries as they are, alpha included (other kinds do not use the palette): an image whose alpha
 // is not kept has its palette made opaque first.
 void convert_pixels(PixelKind kind, const Palette& palette, const std::uint8_t* in,
                     std::size_t count, bool keep_alpha, std::uint8_t* out);
 
-// Reverses the order of `count` R, G, B, A records in place, for rows stored right to left.
+// Reverses the order of `count` records in place, for rows stored right to left.
 void mirror_records(std::uint8_t* rgba, std::size_t count);
 
 // True when some of the `count` pixels carry an alpha other than 0 (always, for kinds without
@@ -42,5 +48,24 @@ bool all_indices_present(PixelKind kind, const Palette& palette, const std::uint
 
 // True when the colour map defines every entry an index can name: no index needs checking.
 bool palette_is_whole(const Palette& palette);
+
+// The ways pixels are converted: one pixel at a time, or many at once with the vector
+// instructions of the processor's family. Every way makes the same bytes.
+enum class VectorPath {
+    Plain,
+    Sse2,   // x86: grey, 15/16-bit words and colour indices
+    Ssse3,  // x86: SSE2, and 24- and 32-bit pixels with a byte shuffle
+    Neon,   // AArch64: 24- and 32-bit pixels
+};
+
+// The paths this build holds that this processor can run, the plain one first and the one
+// conversions use by default last.
+std::vector<VectorPath> usable_vector_paths();
+
+// Makes conversions use `path`, which must be usable; for tests that hold every path against
+// the plain one.
+void use_vector_path(VectorPath path);
+
+const char* vector_path_name(VectorPath path);
 
 }  // namespace varnel::tga

@@ -2,18 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace varnel::tga {
 
 namespace {
-
-bool next_byte(ForwardReader& in, const Source& source, std::uint8_t& byte) {
-    if (in.position < in.window_length) {
-        byte = in.window[in.position++];
-        return true;
-    }
-    return read_forward(in, source, &byte, 1);
-}
 
 // A copy of constant size compiles to plain moves; runs of repeated pixels are the common case.
 template <unsigned N>
@@ -42,122 +35,200 @@ void repeat_pixel(std::uint8_t* out, const std::uint8_t* value, unsigned pixel_b
 }
 
 // Where decoded pixels go. Each sink takes runs of one repeated pixel and runs of literal pixels
-// lying contiguously in memory, and moves its own output on.
+// lying contiguously in memory, moves its own output on, and answers false for an index outside
+// the colour map.
 
-// Finds where the pixels end without keeping them.
 struct SkipSink {
     static constexpr bool kSkips = true;
-    void repeat(const std::uint8_t*, std::size_t) {}
-    void literal(const std::uint8_t*, std::size_t) {}
+    bool repeat(const std::uint8_t*, std::size_t) {
+        return true;
+    }
+    bool literal(const std::uint8_t*, std::size_t) {
+        return true;
+    }
 };
 
-// Keeps the stored pixels as they are.
 struct StoredSink {
     static constexpr bool kSkips = false;
     std::uint8_t* out;
     unsigned pixel_bytes;
 
-    void repeat(const std::uint8_t* value, std::size_t n) {
+    bool repeat(const std::uint8_t* value, std::size_t n) {
         repeat_pixel(out, value, pixel_bytes, n);
         out += n * pixel_bytes;
+        return true;
     }
-    void literal(const std::uint8_t* pixels, std::size_t n) {
+    bool literal(const std::uint8_t* pixels, std::size_t n) {
         std::memcpy(out, pixels, n * pixel_bytes);
         out += n * pixel_bytes;
+        return true;
     }
 };
 
-// Makes R, G, B, A records.
 struct RecordSink {
     static constexpr bool kSkips = false;
     std::uint8_t* out;
     const RecordFormat& format;
 
-    void repeat(const std::uint8_t* value, std::size_t n) {
-        std::uint8_t record[4];
+    bool repeat(const std::uint8_t* value, std::size_t n) {
+        if (format.check_indices && !all_indices_present(format.kind, *format.palette, value, 1)) {
+            return false;
+        }
+        std::uint8_t record[kRecordBytes];
         convert_pixels(format.kind, *format.palette, value, 1, format.keep_alpha, record);
-        fill_pixels<4>(out, record, n);
-        out += n * 4;
+        fill_pixels<kRecordBytes>(out, record, n);
+        out += n * kRecordBytes;
+        return true;
     }
-    void literal(const std::uint8_t* pixels, std::size_t n) {
+    bool literal(const std::uint8_t* pixels, std::size_t n) {
+        if (format.check_indices && !all_indices_present(format.kind, *format.palette, pixels, n)) {
+            return false;
+        }
         convert_pixels(format.kind, *format.palette, pixels, n, format.keep_alpha, out);
-        out += n * 4;
+        out += n * kRecordBytes;
+        return true;
     }
 };
 
-// Hands n literal pixels to the sink from the reader's window, a pixel that straddles two
-// windows through a copy of its own.
-template <typename Sink>
-bool take_literals(ForwardReader& in, const Source& source, unsigned pixel_bytes, std::size_t n,
-                   Sink& sink) {
-    if constexpr (Sink::kSkips) {
-        return skip_forward(in, source, std::uint64_t{n} * pixel_bytes);
+}  // namespace
+
+bool RleStream::reserve(std::size_t window_bytes) {
+    window_.reset(new (std::nothrow) std::uint8_t[window_bytes]);
+    window_bytes_ = window_ ? window_bytes : 0;
+    return window_ != nullptr;
+}
+
+void RleStream::start(const Input& input, std::uint64_t offset, unsigned pixel_bytes) {
+    input_ = input;
+    pixel_bytes_ = pixel_bytes;
+    window_offset_ = offset;
+    window_length_ = 0;
+    position_ = 0;
+    remaining_ = 0;
+    repeat_ = false;
+}
+
+bool RleStream::refill() {
+    window_offset_ += position_;
+    position_ = 0;
+    window_length_ = 0;
+    if (window_offset_ >= input_.size) {
+        return false;
     }
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(window_bytes_, input_.size - window_offset_));
+    window_length_ = input_.read(input_.context, window_offset_, window_.get(), want);
+    return window_length_ > 0 && window_length_ <= want;
+}
+
+bool RleStream::next_byte(std::uint8_t& byte) {
+    if (position_ == window_length_ && !refill()) {
+        return false;
+    }
+    byte = window_[position_++];
+    return true;
+}
+
+bool RleStream::read_bytes(std::uint8_t* out, std::size_t n) {
     while (n > 0) {
-        const std::size_t whole = (in.window_length - in.position) / pixel_bytes;
-        if (whole == 0) {
-            std::uint8_t pixel[4];
-            if (!read_forward(in, source, pixel, pixel_bytes)) {
-                return false;
-            }
-            sink.literal(pixel, 1);
-            --n;
-            continue;
+        if (position_ == window_length_ && !refill()) {
+            return false;
         }
-        const std::size_t take = std::min(n, whole);
-        sink.literal(in.window.data() + in.position, take);
-        in.position += take * pixel_bytes;
+        const std::size_t take = std::min(n, window_length_ - position_);
+        std::memcpy(out, window_.get() + position_, take);
+        position_ += take;
+        out += take;
         n -= take;
     }
     return true;
 }
 
-template <typename Sink>
-bool decode_into(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state,
-                 Sink& sink, std::uint64_t count) {
-    seek_forward_reader(in, state.offset);
-    while (count > 0) {
-        if (state.remaining == 0) {
-            std::uint8_t h = 0;
-            if (!next_byte(in, source, h)) {
-                return false;
-            }
-            state.remaining = static_cast<std::uint8_t>((h & 0x7Fu) + 1);
-            state.repeat = (h & 0x80u) != 0;
-            if (state.repeat && !read_forward(in, source, state.value, pixel_bytes)) {
-                return false;
-            }
-        }
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(count, state.remaining));
-        if (state.repeat) {
-            sink.repeat(state.value, n);
-        } else if (!take_literals(in, source, pixel_bytes, n, sink)) {
-            return false;
-        }
-        count -= n;
-        state.remaining = static_cast<std::uint8_t>(state.remaining - n);
+bool RleStream::skip_bytes(std::uint64_t n) {
+    const std::uint64_t at = window_offset_ + position_;
+    if (at > input_.size || n > input_.size - at) {
+        return false;
     }
-    state.offset = forward_offset(in);
+    if (n <= window_length_ - position_) {
+        position_ += static_cast<std::size_t>(n);
+    } else {
+        window_offset_ = at + n;
+        window_length_ = 0;
+        position_ = 0;
+    }
     return true;
 }
 
-}  // namespace
-
-bool decode_rle(ForwardReader& in, const Source& source, unsigned pixel_bytes, RleState& state,
-                std::uint8_t* out, std::uint64_t count) {
-    if (out == nullptr) {
-        SkipSink sink;
-        return decode_into(in, source, pixel_bytes, state, sink, count);
+// Hands n literal pixels to the sink from the window, a pixel that straddles two windows through
+// a copy of its own.
+template <typename Sink>
+Decoded RleStream::take_literals(Sink& sink, std::size_t n) {
+    if constexpr (Sink::kSkips) {
+        return skip_bytes(std::uint64_t{n} * pixel_bytes_) ? Decoded::Complete : Decoded::EndsEarly;
     }
-    StoredSink sink{out, pixel_bytes};
-    return decode_into(in, source, pixel_bytes, state, sink, count);
+    while (n > 0) {
+        const std::size_t whole = (window_length_ - position_) / pixel_bytes_;
+        if (whole == 0) {
+            std::uint8_t pixel[4];
+            if (!read_bytes(pixel, pixel_bytes_)) {
+                return Decoded::EndsEarly;
+            }
+            if (!sink.literal(pixel, 1)) {
+                return Decoded::IndexOutsideMap;
+            }
+            --n;
+            continue;
+        }
+        const std::size_t take = std::min(n, whole);
+        if (!sink.literal(window_.get() + position_, take)) {
+            return Decoded::IndexOutsideMap;
+        }
+        position_ += take * pixel_bytes_;
+        n -= take;
+    }
+    return Decoded::Complete;
 }
 
-bool decode_rle_records(ForwardReader& in, const Source& source, const RecordFormat& format,
-                        RleState& state, std::uint8_t* records, std::uint64_t count) {
-    RecordSink sink{records, format};
-    return decode_into(in, source, bytes_per_pixel(format.kind), state, sink, count);
+template <typename Sink>
+Decoded RleStream::decode(Sink& sink, std::uint64_t count) {
+    while (count > 0) {
+        if (remaining_ == 0) {
+            std::uint8_t h = 0;
+            if (!next_byte(h)) {
+                return Decoded::EndsEarly;
+            }
+            remaining_ = static_cast<std::uint8_t>((h & 0x7Fu) + 1);
+            repeat_ = (h & 0x80u) != 0;
+            if (repeat_ && !read_bytes(value_, pixel_bytes_)) {
+                return Decoded::EndsEarly;
+            }
+        }
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, remaining_));
+        if (repeat_) {
+            if (!sink.repeat(value_, n)) {
+                return Decoded::IndexOutsideMap;
+            }
+        } else if (const Decoded d = take_literals(sink, n); d != Decoded::Complete) {
+            return d;
+        }
+        count -= n;
+        remaining_ = static_cast<std::uint8_t>(remaining_ - n);
+    }
+    return Decoded::Complete;
+}
+
+Decoded RleStream::skip(std::uint64_t count) {
+    SkipSink sink;
+    return decode(sink, count);
+}
+
+Decoded RleStream::stored(std::uint8_t* out, std::uint64_t count) {
+    StoredSink sink{out, pixel_bytes_};
+    return decode(sink, count);
+}
+
+Decoded RleStream::records(const RecordFormat& format, std::uint8_t* out, std::uint64_t count) {
+    RecordSink sink{out, format};
+    return decode(sink, count);
 }
 
 }  // namespace varnel::tga

@@ -39,8 +39,9 @@ struct Header {
 Header parse_header(const std::uint8_t (&bytes)[kHeaderSize]);
 
 // What went wrong with an input, kept apart the way a user needs to act on it: a file that is
-// no TGA at all, a TGA of a kind not read here, and a TGA that is broken.
-enum class FailureKind { None, NotTga, Unsupported, Damaged, OutOfMemory };
+// no TGA at all, a TGA of a kind not read here, and a TGA that is broken. Misuse is a caller's
+// mistake (rows asked for that the reader cannot hand out), never the input's fault.
+enum class FailureKind { None, NotTga, Unsupported, Damaged, OutOfMemory, Misuse };
 
 struct Failure {
     FailureKind kind = FailureKind::None;

@@ -8,10 +8,10 @@ namespace varnel::tga {
 
 namespace {
 
-// Output bytes per block of rows: large enough that reads and writes go in big pieces, small
-// enough that a block and its stored pixels stay in the processor's cache between the read, the
-// conversion and the write.
-constexpr std::uint64_t kBlockOutputBytes = 512u << 10;
+// Stored pixels are read in chunks of whole rows of about this size: large enough that reads go
+// in big pieces, small enough that a chunk and the records made from it stay in the processor's
+// cache between the read, the conversion and the write.
+constexpr std::uint64_t kChunkBytes = 512u << 10;
 constexpr std::size_t kRleWindowBytes = 256u << 10;
 
 // TGA 2.0 footer, the file's last 26 bytes:
@@ -25,233 +25,274 @@ constexpr char kFooterSignature[18] = "TRUEVISION-XFILE.";
 constexpr std::uint64_t kExtensionMinSize = 495;
 constexpr std::uint64_t kAttributesTypeOffset = 494;
 
-bool extension_says_no_alpha(const Source& source) {
+bool extension_says_no_alpha(const Input& input) {
     std::uint8_t footer[kFooterSize];
-    if (source.size < kFooterSize ||
-        !read_at(source, source.size - kFooterSize, footer, kFooterSize) ||
+    if (input.size < kFooterSize ||
+        !read_exact(input, input.size - kFooterSize, footer, kFooterSize) ||
         std::memcmp(footer + 8, kFooterSignature, sizeof kFooterSignature) != 0) {
         return false;
     }
     const std::uint64_t offset = std::uint64_t{footer[0]} | std::uint64_t{footer[1]} << 8 |
                                  std::uint64_t{footer[2]} << 16 | std::uint64_t{footer[3]} << 24;
     std::uint8_t attributes = 3;
-    if (offset == 0 || offset > source.size || kExtensionMinSize > source.size - offset ||
-        !read_at(source, offset + kAttributesTypeOffset, &attributes, 1)) {
+    if (offset == 0 || offset > input.size || kExtensionMinSize > input.size - offset ||
+        !read_exact(input, offset + kAttributesTypeOffset, &attributes, 1)) {
         return false;
     }
     return attributes <= 2;
 }
 
-std::uint64_t row_bytes(const Layout& layout) {
-    return std::uint64_t{layout.header.width} * layout.pixel_bytes;
+Failure misuse(std::string reason) {
+    return {FailureKind::Misuse, std::move(reason), 0};
 }
 
-Failure ends_early(const Layout& layout) {
-    return damaged(layout.rle ? "RLE data ends early" : "pixel data ends early");
+Failure index_outside_map() {
+    return damaged("colour index outside the colour map");
 }
 
-// Reads `count` uncompressed stored rows from stored row `first` on into image.raw.
-Failure read_stored_rows(Image& image, std::uint32_t first, std::uint32_t count) {
-    const Layout& layout = image.layout;
-    const std::uint64_t bytes = row_bytes(layout);
-    if (!read_at(image.source, layout.pixel_offset + first * bytes, image.raw.get(),
-                 static_cast<std::size_t>(count * bytes))) {
-        return ends_early(layout);
-    }
-    return {};
-}
-
-// The first pass over RLE rows: notes where each row starts, decoding the rows into image.raw
-// with `keep`, and otherwise only finding where they end.
-Failure scan_rle_rows(Image& image, std::uint32_t first, std::uint32_t count, bool keep) {
-    const Layout& layout = image.layout;
-    const std::uint64_t bytes = row_bytes(layout);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        image.row_starts[first + i] = image.rle_next;
-        std::uint8_t* row = keep ? image.raw.get() + i * bytes : nullptr;
-        if (!decode_rle(image.rle_in, image.source, layout.pixel_bytes, image.rle_next, row,
-                        layout.header.width)) {
-            return ends_early(layout);
-        }
-    }
-    return {};
-}
-
-// The first pass: every RLE row located and complete, every index inside the colour map, and
-// whether any pixel has an alpha other than 0. Pixels are looked at only while a question is
-// open; uncompressed data is then left unread, RLE data only has its packets counted.
-Failure scan_pixels(Image& image, bool check_indices, bool check_alpha, bool& any_alpha) {
-    const Layout& layout = image.layout;
-    const std::uint32_t height = layout.header.height;
-    const std::size_t width = layout.header.width;
-    const std::uint64_t bytes = row_bytes(layout);
-    image.rle_next.offset = layout.pixel_offset;
-    any_alpha = false;
-    for (std::uint32_t first = 0; first < height; first += image.rows_per_block) {
-        const std::uint32_t count = std::min(image.rows_per_block, height - first);
-        const bool look = check_indices || (check_alpha && !any_alpha);
-        if (!look && !layout.rle) {
-            break;
-        }
-        if (Failure f = layout.rle ? scan_rle_rows(image, first, count, look)
-                                   : read_stored_rows(image, first, count)) {
-            return f;
-        }
-        for (std::uint32_t i = 0; look && i < count; ++i) {
-            const std::uint8_t* row = image.raw.get() + i * bytes;
-            if (check_indices &&
-                !all_indices_present(layout.pixel_kind, image.palette, row, width)) {
-                return damaged("colour index outside the colour map");
-            }
-            if (check_alpha && !any_alpha) {
-                any_alpha = any_visible_alpha(layout.pixel_kind, image.palette, row, width);
-            }
-        }
-    }
-    return {};
-}
-
-Failure load_palette(Image& image) {
-    const Layout& layout = image.layout;
-    std::vector<std::uint8_t> entries(std::size_t{layout.header.map_length} *
-                                      layout.map_entry_bytes);
-    if (!read_at(image.source, layout.map_offset, entries.data(), entries.size())) {
-        return damaged("colour map ends early");
-    }
-    image.palette = build_palette(layout, entries.data());
-    return {};
-}
-
-void make_opaque(Palette& palette) {
-    for (std::size_t i = 3; i < palette.rgba.size(); i += 4) {
-        palette.rgba[i] = 255;
-    }
-}
-
-Failure allocate_buffers(Image& image) {
-    const Layout& layout = image.layout;
-    const std::uint64_t out_row = std::uint64_t{layout.header.width} * 4;
-    const std::uint64_t rows =
-        out_row == 0 ? 1 : std::max<std::uint64_t>(1, kBlockOutputBytes / out_row);
-    const std::uint64_t height = std::max<std::uint64_t>(1, layout.header.height);
-    image.rows_per_block = static_cast<std::uint32_t>(std::min(rows, height));
-    const std::uint64_t raw_bytes = image.rows_per_block * row_bytes(layout);
-    const std::uint64_t index_count = layout.rle ? layout.header.height : 0;
-    const std::uint64_t palette_bytes = layout.mapped ? 65536u * 5 : 0;
-    const std::uint64_t window_bytes = layout.rle ? kRleWindowBytes : 0;
-    try {
-        image.raw.reset(new std::uint8_t[static_cast<std::size_t>(raw_bytes)]);
-        image.row_starts.resize(static_cast<std::size_t>(index_count));
-        image.rle_in = make_forward_reader(static_cast<std::size_t>(window_bytes));
-    } catch (const std::bad_alloc&) {
-        return {FailureKind::OutOfMemory,
-                {},
-                raw_bytes + index_count * sizeof(RleState) + palette_bytes + window_bytes};
-    }
-    return {};
-}
-
-// RLE rows are made into records straight from the packets, without the stored pixels in between.
-Failure decode_output_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
-                           std::uint8_t* rgba) {
-    const Layout& layout = image.layout;
-    const std::size_t width = layout.header.width;
-    const RecordFormat format{layout.pixel_kind, &image.palette, image.keep_alpha};
-    RleState state = image.row_starts[stored_first];
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t at = layout.top_down ? i : count - 1 - i;
-        std::uint8_t* out = rgba + std::size_t{at} * width * 4;
-        if (!decode_rle_records(image.rle_in, image.source, format, state, out, width)) {
-            return ends_early(layout);
-        }
-        if (layout.right_to_left) {
-            mirror_records(out, width);
-        }
-    }
-    return {};
-}
-
-Failure convert_stored_rows(Image& image, std::uint32_t stored_first, std::uint32_t count,
-                            std::uint8_t* rgba) {
-    const Layout& layout = image.layout;
-    if (Failure f = read_stored_rows(image, stored_first, count)) {
-        return f;
-    }
-    const std::size_t width = layout.header.width;
-    const std::uint64_t bytes = row_bytes(layout);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t stored = layout.top_down ? i : count - 1 - i;
-        std::uint8_t* out = rgba + std::size_t{i} * width * 4;
-        convert_pixels(layout.pixel_kind, image.palette, image.raw.get() + stored * bytes, width,
-                       image.keep_alpha, out);
-        if (layout.right_to_left) {
-            mirror_records(out, width);
-        }
-    }
-    return {};
-}
+// What a look at one stored row decides.
+enum class Scan { Continue, Stop, Damaged };
 
 }  // namespace
 
-Failure read_header(const Source& source, Header& header) {
+Failure Reader::open(const Input& input) {
+    *this = Reader{};
+    input_ = input;
     std::uint8_t bytes[kHeaderSize];
-    if (!read_at(source, 0, bytes, kHeaderSize)) {
+    if (!read_exact(input_, 0, bytes, kHeaderSize)) {
         return {FailureKind::NotTga, "shorter than a TGA header", 0};
     }
-    header = parse_header(bytes);
+    layout_.header = parse_header(bytes);
     return {};
 }
 
-Failure open_image(const Source& source, const Header& header, Image& image) {
-    image = Image{};
-    image.source = source;
-    Layout& layout = image.layout;
-    if (Failure f = describe_layout(header, source.size, layout)) {
+std::uint16_t Reader::width() const {
+    return layout_.header.width;
+}
+
+std::uint16_t Reader::height() const {
+    return layout_.header.height;
+}
+
+RowOrder Reader::row_order() const {
+    return layout_.rle && !layout_.top_down ? RowOrder::BottomFirst : RowOrder::TopFirst;
+}
+
+std::uint32_t Reader::rows_left() const {
+    return layout_.pixel_count == 0 ? 0 : height() - rows_done_;
+}
+
+std::uint64_t Reader::stored_row_bytes() const {
+    return std::uint64_t{width()} * layout_.pixel_bytes;
+}
+
+std::size_t Reader::record_row_bytes() const {
+    return std::size_t{width()} * kRecordBytes;
+}
+
+Failure Reader::ends_early() const {
+    return damaged(layout_.rle ? "RLE data ends early" : "pixel data ends early");
+}
+
+Failure Reader::prepare() {
+    const Header header = layout_.header;
+    if (Failure f = describe_layout(header, input_.size, layout_)) {
         return f;
     }
-    if (Failure f = allocate_buffers(image)) {
+    if (Failure f = allocate()) {
         return f;
     }
-    if (layout.mapped) {
-        try {
-            if (Failure f = load_palette(image)) {
-                return f;
-            }
-        } catch (const std::bad_alloc&) {
-            return {FailureKind::OutOfMemory, {}, 65536u * 5};
+    if (layout_.mapped) {
+        if (Failure f = load_palette()) {
+            return f;
         }
     }
     const bool alpha_source =
-        carries_alpha(layout.mapped ? layout.map_entry_kind : layout.pixel_kind);
-    const bool alpha_wanted = alpha_source && !extension_says_no_alpha(image.source);
-    const bool check_indices = layout.mapped && !palette_is_whole(image.palette);
+        carries_alpha(layout_.mapped ? layout_.map_entry_kind : layout_.pixel_kind);
+    const bool alpha_wanted = alpha_source && !extension_says_no_alpha(input_);
     bool any_alpha = false;
-    if (layout.pixel_count > 0 && (layout.rle || check_indices || alpha_wanted)) {
-        if (Failure f = scan_pixels(image, check_indices, alpha_wanted, any_alpha)) {
+    if (alpha_wanted && layout_.pixel_count > 0) {
+        if (Failure f = look_for_alpha(any_alpha)) {
             return f;
         }
     }
     // An alpha channel that is 0 everywhere was never filled in: the image is opaque.
-    image.keep_alpha = alpha_wanted && any_alpha;
-    if (layout.mapped && !image.keep_alpha) {
-        make_opaque(image.palette);
+    keep_alpha_ = alpha_wanted && any_alpha;
+    if (layout_.mapped && !keep_alpha_) {
+        make_opaque(palette_);
+    }
+    check_indices_ = layout_.mapped && !palette_is_whole(palette_);
+    if (layout_.rle) {
+        rle_.start(input_, layout_.pixel_offset, layout_.pixel_bytes);
+    }
+    prepared_ = true;
+    return {};
+}
+
+Failure Reader::allocate() {
+    const std::uint64_t row = stored_row_bytes();
+    const std::uint64_t rows = row == 0 ? 1 : std::max<std::uint64_t>(1, kChunkBytes / row);
+    chunk_rows_ = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(rows, std::max<std::uint64_t>(1, height())));
+    const std::uint64_t chunk_bytes = chunk_rows_ * row;
+    const std::uint64_t window_bytes = layout_.rle ? kRleWindowBytes : 0;
+    const std::uint64_t palette_bytes =
+        layout_.mapped ? (layout_.pixel_kind == PixelKind::Index8 ? 256u : 65536u) * kRecordBytes
+                       : 0;
+    chunk_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(chunk_bytes)]);
+    if (!chunk_ || (layout_.rle && !rle_.reserve(kRleWindowBytes))) {
+        return {FailureKind::OutOfMemory, {}, chunk_bytes + window_bytes + palette_bytes};
     }
     return {};
 }
 
-Failure read_output_rows(Image& image, std::uint32_t first_row, std::uint32_t count,
-                         std::uint8_t* rgba) {
-    const Layout& layout = image.layout;
-    const std::uint32_t height = layout.header.height;
-    if (count > image.rows_per_block || first_row > height || count > height - first_row) {
-        return damaged("rows outside the image");
+Failure Reader::load_palette() {
+    try {
+        std::vector<std::uint8_t> entries(std::size_t{layout_.header.map_length} *
+                                          layout_.map_entry_bytes);
+        if (!read_exact(input_, layout_.map_offset, entries.data(), entries.size())) {
+            return damaged("colour map ends early");
+        }
+        palette_ = build_palette(layout_, entries.data());
+    } catch (const std::bad_alloc&) {
+        return {FailureKind::OutOfMemory,
+                {},
+                std::uint64_t{layout_.header.map_length} * layout_.map_entry_bytes +
+                    (layout_.pixel_kind == PixelKind::Index8 ? 256u : 65536u) * kRecordBytes};
     }
-    if (count == 0) {
-        return {};
+    return {};
+}
+
+// Calls check(row) for every stored row, in stored order, until it stops or finds damage.
+template <typename RowCheck>
+Failure Reader::scan_stored_rows(RowCheck&& check) {
+    const std::uint64_t row = stored_row_bytes();
+    const std::uint32_t rows = height();
+    if (layout_.rle) {
+        rle_.start(input_, layout_.pixel_offset, layout_.pixel_bytes);
     }
-    const std::uint32_t stored_first = layout.top_down ? first_row : height - first_row - count;
-    return layout.rle ? decode_output_rows(image, stored_first, count, rgba)
-                      : convert_stored_rows(image, stored_first, count, rgba);
+    for (std::uint32_t first = 0; first < rows; first += chunk_rows_) {
+        const std::uint32_t count = std::min(chunk_rows_, rows - first);
+        const bool read =
+            layout_.rle
+                ? rle_.stored(chunk_.get(), std::uint64_t{count} * width()) == Decoded::Complete
+                : read_exact(input_, layout_.pixel_offset + first * row, chunk_.get(),
+                             static_cast<std::size_t>(count * row));
+        if (!read) {
+            return ends_early();
+        }
+        for (std::uint32_t i = 0; i < count; ++i) {
+            switch (check(chunk_.get() + i * row)) {
+                case Scan::Continue:
+                    break;
+                case Scan::Stop:
+                    return {};
+                case Scan::Damaged:
+                    return index_outside_map();
+            }
+        }
+    }
+    return {};
+}
+
+// Looks at the stored pixels only until one alpha is visible: in most images that is the first
+// chunk.
+Failure Reader::look_for_alpha(bool& any_alpha) {
+    any_alpha = false;
+    return scan_stored_rows([&](const std::uint8_t* row) {
+        any_alpha = any_visible_alpha(layout_.pixel_kind, palette_, row, width());
+        return any_alpha ? Scan::Stop : Scan::Continue;
+    });
+}
+
+Failure Reader::find_damage() {
+    // The stream is left somewhere in the pixels: no more rows are handed out.
+    prepared_ = false;
+    if (check_indices_) {
+        return scan_stored_rows([&](const std::uint8_t* row) {
+            return all_indices_present(layout_.pixel_kind, palette_, row, width()) ? Scan::Continue
+                                                                                   : Scan::Damaged;
+        });
+    }
+    if (layout_.rle && layout_.pixel_count > 0) {
+        rle_.start(input_, layout_.pixel_offset, layout_.pixel_bytes);
+        if (rle_.skip(layout_.pixel_count) != Decoded::Complete) {
+            return ends_early();
+        }
+    }
+    return {};
+}
+
+Failure Reader::read_rows(std::uint8_t* records, std::size_t bytes) {
+    const std::size_t row = record_row_bytes();
+    if (!prepared_) {
+        return misuse("rows asked for before the image was prepared");
+    }
+    if (row == 0 || bytes == 0 || bytes % row != 0 || bytes / row > rows_left()) {
+        return misuse("room for no row, part of a row, or more rows than are left");
+    }
+    const auto count = static_cast<std::uint32_t>(bytes / row);
+    const Failure f =
+        layout_.rle ? decode_rows(count, records) : convert_stored_rows(rows_done_, count, records);
+    if (f) {
+        prepared_ = false;
+        return f;
+    }
+    rows_done_ += count;
+    return {};
+}
+
+// Output rows first_row to first_row + count - 1, read a chunk of stored rows at a time: from the
+// end of the pixel data backwards for images stored bottom row first.
+Failure Reader::convert_stored_rows(std::uint32_t first_row, std::uint32_t count,
+                                    std::uint8_t* records) {
+    const std::uint64_t row = stored_row_bytes();
+    const std::size_t out_row = record_row_bytes();
+    for (std::uint32_t done = 0; done < count;) {
+        const std::uint32_t n = std::min(chunk_rows_, count - done);
+        const std::uint32_t out_first = first_row + done;
+        const std::uint32_t stored_first = layout_.top_down ? out_first : height() - out_first - n;
+        if (!read_exact(input_, layout_.pixel_offset + stored_first * row, chunk_.get(),
+                        static_cast<std::size_t>(n * row))) {
+            return ends_early();
+        }
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint8_t* in = chunk_.get() + (layout_.top_down ? i : n - 1 - i) * row;
+            std::uint8_t* out = records + (done + i) * out_row;
+            if (check_indices_ && !all_indices_present(layout_.pixel_kind, palette_, in, width())) {
+                return index_outside_map();
+            }
+            convert_pixels(layout_.pixel_kind, palette_, in, width(), keep_alpha_, out);
+            if (layout_.right_to_left) {
+                mirror_records(out, width());
+            }
+        }
+        done += n;
+    }
+    return {};
+}
+
+// The next `count` rows of the RLE stream, made into records straight from the packets. Rows
+// stored bottom first come out of the stream bottom row first, and go into the block from its
+// end.
+Failure Reader::decode_rows(std::uint32_t count, std::uint8_t* records) {
+    const RecordFormat format{layout_.pixel_kind, &palette_, keep_alpha_, check_indices_};
+    const std::size_t out_row = record_row_bytes();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint8_t* out = records + (layout_.top_down ? i : count - 1 - i) * out_row;
+        switch (rle_.records(format, out, width())) {
+            case Decoded::Complete:
+                break;
+            case Decoded::EndsEarly:
+                return ends_early();
+            case Decoded::IndexOutsideMap:
+                return index_outside_map();
+        }
+        if (layout_.right_to_left) {
+            mirror_records(out, width());
+        }
+    }
+    return {};
 }
 
 }  // namespace varnel::tga

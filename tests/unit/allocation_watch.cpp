@@ -39,6 +39,19 @@ void* operator new[](std::size_t n) {
     return operator new(n);
 }
 
+// The reader and writer ask for their buffers without exceptions; those requests are watched too.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return operator new(n, std::nothrow);
+}
+
 void operator delete(void* p) noexcept {
     std::free(p);
 }

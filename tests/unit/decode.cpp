@@ -2,46 +2,59 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
-#include "tga/source.hpp"
+#include "m32/writer.hpp"
 #include "tga/tga_reader.hpp"
 
 namespace varnel::unit {
 
-Decoded decode(const std::string& file, std::uint32_t rows_per_call, BlockOrder order) {
+tga::Input memory_input(const std::string& file) {
+    const auto read = [](const void* context, std::uint64_t offset, std::uint8_t* out,
+                         std::size_t n) {
+        const auto& bytes = *static_cast<const std::string*>(context);
+        const std::size_t take = static_cast<std::size_t>(
+            std::min<std::uint64_t>(n, offset < bytes.size() ? bytes.size() - offset : 0));
+        std::memcpy(out, bytes.data() + offset, take);
+        return take;
+    };
+    return {file.size(), read, &file};
+}
+
+Decoded decode(const std::string& file, std::uint32_t rows_per_call) {
     Decoded result;
-    std::stringbuf buffer(file, std::ios_base::in);
-    tga::Source source;
-    if (!tga::measure_source(buffer, source)) {
-        result.failure = {tga::FailureKind::NotTga, "cannot be measured", 0};
+    tga::Reader reader;
+    if ((result.failure = reader.open(memory_input(file)))) {
         return result;
     }
-    if ((result.failure = tga::read_header(source, result.header))) {
+    result.width = reader.width();
+    result.height = reader.height();
+    if ((result.failure = reader.prepare())) {
         return result;
     }
-    tga::Image image;
-    if ((result.failure = tga::open_image(source, result.header, image))) {
-        return result;
-    }
-    result.rows_per_block = image.rows_per_block;
-    const std::uint32_t height = result.header.height;
-    const std::size_t row_bytes = std::size_t{result.header.width} * 4;
-    const std::uint32_t step = rows_per_call == 0 ? image.rows_per_block : rows_per_call;
-    result.records.assign(row_bytes * height, 0xEE);
-    std::vector<std::uint32_t> firsts;
-    for (std::uint32_t first = 0; first < height; first += step) {
-        firsts.push_back(first);
-    }
-    if (order == BlockOrder::BottomFirst) {
-        std::reverse(firsts.begin(), firsts.end());
-    }
-    for (const std::uint32_t first : firsts) {
-        const std::uint32_t count = std::min(step, height - first);
-        if ((result.failure = tga::read_output_rows(image, first, count,
-                                                    result.records.data() + first * row_bytes))) {
+    const std::size_t row_bytes = std::size_t{result.width} * tga::kRecordBytes;
+    result.rows_per_call = rows_per_call > 0
+                               ? rows_per_call
+                               : static_cast<std::uint32_t>(std::clamp<std::size_t>(
+                                     row_bytes == 0 ? 1 : m32::kBlockBytes / row_bytes, 1,
+                                     std::max<std::size_t>(1, result.height)));
+    result.records.assign(row_bytes * result.height, 0xEE);
+    const bool bottom_first = reader.row_order() == tga::RowOrder::BottomFirst;
+    std::uint32_t top = 0;
+    std::uint32_t bottom = result.height;
+    while (reader.rows_left() > 0) {
+        const std::uint32_t count = std::min(result.rows_per_call, reader.rows_left());
+        const std::uint32_t first = bottom_first ? bottom - count : top;
+        if ((result.failure =
+                 reader.read_rows(result.records.data() + first * row_bytes, count * row_bytes))) {
             result.records.clear();
             return result;
+        }
+        if (bottom_first) {
+            bottom -= count;
+        } else {
+            top += count;
         }
     }
     return result;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tga/input.hpp"
 #include "tga/tga_format.hpp"
 #include "tga_builder.hpp"
 
@@ -16,17 +17,19 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Decoded {
     tga::Failure failure;
-    tga::Header header;
-    std::uint32_t rows_per_block = 0;
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    std::uint32_t rows_per_call = 0;
     Bytes records;  // R, G, B, A, top row first, left to right
 };
 
-enum class BlockOrder { TopFirst, BottomFirst };
+// The bytes of `file`, read as an input; the string must outlive it.
+tga::Input memory_input(const std::string& file);
 
-// Reads the header, opens the image and asks for its rows `rows_per_call` at a time (0: as many
-// as one block holds), in the given order of the requests.
-Decoded decode(const std::string& file, std::uint32_t rows_per_call = 0,
-               BlockOrder order = BlockOrder::TopFirst);
+// Reads the header, prepares the image and asks for its rows `rows_per_call` at a time (0: as
+// many as one of the writer's blocks holds), placing each block where the reader's row order
+// says it goes.
+Decoded decode(const std::string& file, std::uint32_t rows_per_call = 0);
 
 // Header fields of a test image, and the same with a colour map (type 1: present).
 testing::TgaFields image_fields(int type, int width, int height, int bits, int descriptor = 0);

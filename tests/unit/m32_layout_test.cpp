@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "m32/m32_layout.hpp"
 #include "tga_builder.hpp"
+#include "tool_runner.hpp"
 
 namespace varnel::m32 {
 namespace {
@@ -44,12 +44,14 @@ TEST(TemplateBlock, IsBytes256To967OfATemplateOfAtLeast968Bytes) {
         {967, TemplateRead::TooShort}, {968, TemplateRead::Ok},
         {969, TemplateRead::Ok},       {968 + 4 * 64 * 64, TemplateRead::Ok},
     };
+    testing::TempFolder folder;
+    const std::string path = (folder.path / "64x64.m32").string();
     for (const auto& c : cases) {
         const std::string bytes = testing::template_bytes(c.size);
-        std::stringbuf file(bytes, std::ios_base::in);
+        testing::write_bytes(path, bytes);
         TemplateBlock block;
         block.fill(0xEE);
-        const TemplateRead result = read_template_block(file, block);
+        const TemplateRead result = read_template_block(path, block);
         EXPECT_EQ(static_cast<int>(result), static_cast<int>(c.result)) << c.size << " bytes";
         if (result == TemplateRead::Ok) {
             const std::string copied(reinterpret_cast<const char*>(block.data()), block.size());

@@ -78,36 +78,43 @@ const KindCase kKinds[] = {
 };
 
 // Every count from 0 to 70 at every alignment of input and output, counts on both sides of where
-// the widest loops start and end, and one long row, so that the vector loops, their ends and the
-// pixels after them all meet the rules; the byte after the last record must stay as it was.
+// the vector loops start and end, and one long row, so that the vector loops, their ends and the
+// pixels after them all meet the rules, on every path this build and processor can take; the
+// byte after the last record must stay as it was.
 TEST(PixelConvert, EveryPathMakesTheRecordsTheRulesGive) {
     const Palette palette = noise_palette(65536);
-    for (const KindCase& k : kKinds) {
-        for (const bool keep_alpha : {false, true}) {
-            std::vector<std::size_t> counts;
-            for (std::size_t n = 0; n <= 70; ++n) {
-                counts.push_back(n);
-            }
-            for (const std::size_t n : {255u, 256u, 257u, 319u, 320u, 383u, 8192u + 13u}) {
-                counts.push_back(n);
-            }
-            for (const std::size_t count : counts) {
-                const std::size_t shift = count % 4;
-                const Bytes in =
-                    noise(shift + count * k.pixel_bytes, static_cast<std::uint32_t>(count));
-                Bytes out(shift + count * 4 + 1, 0xA5);
-                Bytes expected = out;
-                for (std::size_t i = 0; i < count; ++i) {
-                    rule_record(k.kind, palette, in.data() + shift + i * k.pixel_bytes, keep_alpha,
-                                expected.data() + shift + 4 * i);
+    std::vector<std::size_t> counts;
+    for (std::size_t n = 0; n <= 70; ++n) {
+        counts.push_back(n);
+    }
+    for (const std::size_t n : {255u, 256u, 257u, 319u, 320u, 383u, 8192u + 13u}) {
+        counts.push_back(n);
+    }
+    const std::vector<VectorPath> paths = usable_vector_paths();
+    for (const VectorPath path : paths) {
+        use_vector_path(path);
+        for (const KindCase& k : kKinds) {
+            for (const bool keep_alpha : {false, true}) {
+                for (const std::size_t count : counts) {
+                    const std::size_t shift = count % 4;
+                    const Bytes in =
+                        noise(shift + count * k.pixel_bytes, static_cast<std::uint32_t>(count));
+                    Bytes out(shift + count * 4 + 1, 0xA5);
+                    Bytes expected = out;
+                    for (std::size_t i = 0; i < count; ++i) {
+                        rule_record(k.kind, palette, in.data() + shift + i * k.pixel_bytes,
+                                    keep_alpha, expected.data() + shift + 4 * i);
+                    }
+                    convert_pixels(k.kind, palette, in.data() + shift, count, keep_alpha,
+                                   out.data() + shift);
+                    ASSERT_EQ(out, expected)
+                        << vector_path_name(path) << ", " << k.name << ", " << count
+                        << " pixels, alpha " << (keep_alpha ? "kept" : "not kept");
                 }
-                convert_pixels(k.kind, palette, in.data() + shift, count, keep_alpha,
-                               out.data() + shift);
-                ASSERT_EQ(out, expected) << k.name << ", " << count << " pixels, alpha "
-                                         << (keep_alpha ? "kept" : "not kept");
             }
         }
     }
+    use_vector_path(paths.back());
 }
 
 // All 65536 words, with and without the attribute bit as alpha.
@@ -118,18 +125,24 @@ TEST(PixelConvert, EverySixteenBitWordWidensByTheRule) {
         words[2 * w + 1] = static_cast<std::uint8_t>(w >> 8);
     }
     const Palette unused;
-    for (const PixelKind kind : {PixelKind::Word15, PixelKind::Word16}) {
-        for (const bool keep_alpha : {false, true}) {
-            Bytes out(65536 * 4);
-            Bytes expected(out.size());
-            convert_pixels(kind, unused, words.data(), 65536, keep_alpha, out.data());
-            for (std::size_t w = 0; w < 65536; ++w) {
-                rule_record(kind, unused, words.data() + 2 * w, keep_alpha,
-                            expected.data() + 4 * w);
+    const std::vector<VectorPath> paths = usable_vector_paths();
+    for (const VectorPath path : paths) {
+        use_vector_path(path);
+        for (const PixelKind kind : {PixelKind::Word15, PixelKind::Word16}) {
+            for (const bool keep_alpha : {false, true}) {
+                Bytes out(65536 * 4);
+                Bytes expected(out.size());
+                convert_pixels(kind, unused, words.data(), 65536, keep_alpha, out.data());
+                for (std::size_t w = 0; w < 65536; ++w) {
+                    rule_record(kind, unused, words.data() + 2 * w, keep_alpha,
+                                expected.data() + 4 * w);
+                }
+                ASSERT_EQ(out, expected) << vector_path_name(path) << ", "
+                                         << (kind == PixelKind::Word16 ? "16-bit" : "15-bit");
             }
-            ASSERT_EQ(out, expected) << (kind == PixelKind::Word16 ? "16-bit" : "15-bit");
         }
     }
+    use_vector_path(paths.back());
 }
 
 // A colour map is one run of entries; an index just outside it, anywhere in a row, is caught.

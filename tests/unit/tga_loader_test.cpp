@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "decode.hpp"
-#include "tga/source.hpp"
 #include "tga/tga_reader.hpp"
 #include "tga_builder.hpp"
 
@@ -50,8 +49,8 @@ TEST(TgaLoader, EmptyImagesYieldNoRecords) {
         for (const std::string& file : kinds) {
             const Decoded d = decode(file);
             ASSERT_FALSE(d.failure) << what << ": " << d.failure.reason;
-            EXPECT_EQ(d.header.width, s.width) << what;
-            EXPECT_EQ(d.header.height, s.height) << what;
+            EXPECT_EQ(d.width, s.width) << what;
+            EXPECT_EQ(d.height, s.height) << what;
             EXPECT_TRUE(d.records.empty()) << what;
         }
     }
@@ -87,8 +86,8 @@ TEST(TgaLoader, SizeFieldsAreUnsignedUpTo65535) {
         }
         const Decoded d = decode(file);
         ASSERT_FALSE(d.failure) << what << ": " << d.failure.reason;
-        EXPECT_EQ(d.header.width, s.width) << what;
-        EXPECT_EQ(d.header.height, s.height) << what;
+        EXPECT_EQ(d.width, s.width) << what;
+        EXPECT_EQ(d.height, s.height) << what;
         EXPECT_EQ(first_difference(d.records, expected), "") << what;
     }
 }
@@ -520,57 +519,46 @@ TEST(TgaLoader, ReadsTallImagesInBlocksOfRowsAtAnyBoundary) {
         const Bytes expected = large_records(image);
         const Decoded whole = decode(file);
         ASSERT_FALSE(whole.failure) << image.what << ": " << whole.failure.reason;
-        ASSERT_GT(whole.rows_per_block, 1u) << image.what;
-        ASSERT_LT(whole.rows_per_block, std::uint32_t(kLargeHeight)) << image.what;
+        ASSERT_GT(whole.rows_per_call, 1u) << image.what;
+        ASSERT_LT(whole.rows_per_call, std::uint32_t(kLargeHeight)) << image.what;
         EXPECT_EQ(first_difference(whole.records, expected), "") << image.what << ", by blocks";
-        const struct {
-            std::uint32_t rows;
-            BlockOrder order;
-        } reads[] = {
-            {1, BlockOrder::TopFirst},
-            {7, BlockOrder::TopFirst},
-            {whole.rows_per_block - 1, BlockOrder::TopFirst},
-            {whole.rows_per_block, BlockOrder::BottomFirst},
-            {3, BlockOrder::BottomFirst},
-        };
-        for (const auto& r : reads) {
-            const Decoded d = decode(file, r.rows, r.order);
+        for (const std::uint32_t rows : {1u, 3u, 7u, whole.rows_per_call - 1}) {
+            const Decoded d = decode(file, rows);
             ASSERT_FALSE(d.failure) << image.what << ": " << d.failure.reason;
             EXPECT_EQ(first_difference(d.records, expected), "")
-                << image.what << ", " << r.rows << " rows at a time"
-                << (r.order == BlockOrder::BottomFirst ? ", bottom first" : "");
+                << image.what << ", " << rows << " rows at a time";
         }
     }
 }
 
-// Requests for no rows, at any row up to the end, are answered without reading anything.
-TEST(TgaLoader, EmptyRowRequestsWriteNothing) {
+// A room the reader cannot fill exactly is the caller's mistake: refused as such, with nothing
+// written to it, and never reported as damage in the file.
+TEST(TgaLoader, RefusesRoomThatIsNotWholeRowsOfWhatIsLeft) {
     const std::string pixels = file_bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-    const struct {
-        const char* what;
-        std::string file;
-    } cases[] = {
-        {"uncompressed, bottom first", tga_header(image_fields(2, 2, 2, 24, 0x00)) + pixels},
-        {"uncompressed, top first", tga_header(image_fields(2, 2, 2, 24, 0x20)) + pixels},
-        {"RLE, bottom first", tga_header(image_fields(10, 2, 2, 24, 0x00)) + rle_encode(pixels, 3)},
-        {"RLE, top first", tga_header(image_fields(10, 2, 2, 24, 0x20)) + rle_encode(pixels, 3)},
+    const std::string files[] = {
+        tga_header(image_fields(2, 2, 2, 24, 0x00)) + pixels,
+        tga_header(image_fields(10, 2, 2, 24, 0x00)) + rle_encode(pixels, 3),
     };
-    for (const auto& c : cases) {
-        std::stringbuf buffer(c.file, std::ios_base::in);
-        tga::Source source;
-        ASSERT_TRUE(tga::measure_source(buffer, source));
-        tga::Header header;
-        ASSERT_FALSE(tga::read_header(source, header));
-        tga::Image image;
-        ASSERT_FALSE(tga::open_image(source, header, image)) << c.what;
-        for (std::uint32_t row = 0; row <= 2; ++row) {
-            std::uint8_t canary[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-            const tga::Failure f = tga::read_output_rows(image, row, 0, canary);
-            EXPECT_FALSE(f) << c.what << ", row " << row << ": " << f.reason;
-            for (const std::uint8_t b : canary) {
-                EXPECT_EQ(b, 0xEE) << c.what << ", row " << row;
-            }
+    for (const std::string& file : files) {
+        const tga::Input input = memory_input(file);
+        tga::Reader reader;
+        ASSERT_FALSE(reader.open(input));
+        std::uint8_t room[40];
+        std::fill(std::begin(room), std::end(room), 0xEE);
+        const tga::Failure early = reader.read_rows(room, 8);
+        EXPECT_EQ(early.kind, tga::FailureKind::Misuse) << "before prepare";
+        ASSERT_FALSE(reader.prepare());
+        for (const std::size_t bytes : {0u, 4u, 12u, 24u}) {
+            const tga::Failure f = reader.read_rows(room, bytes);
+            EXPECT_EQ(f.kind, tga::FailureKind::Misuse) << bytes << " bytes";
         }
+        EXPECT_TRUE(std::all_of(std::begin(room), std::end(room), [](int b) { return b == 0xEE; }));
+        EXPECT_EQ(reader.rows_left(), 2u);
+        ASSERT_FALSE(reader.read_rows(room, 8));
+        EXPECT_EQ(reader.read_rows(room, 16).kind, tga::FailureKind::Misuse) << "two of one left";
+        ASSERT_FALSE(reader.read_rows(room, 8));
+        EXPECT_EQ(reader.rows_left(), 0u);
+        EXPECT_EQ(reader.read_rows(room, 8).kind, tga::FailureKind::Misuse) << "none left";
     }
 }
 

@@ -1,0 +1,464 @@
+#include "platform/platform.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+#endif
+
+namespace varnel::platform {
+
+File::File(File&& other) noexcept : handle(other.handle) {
+    other.handle = File::kNone;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close_file(*this);
+        handle = other.handle;
+        other.handle = File::kNone;
+    }
+    return *this;
+}
+
+File::~File() {
+    close_file(*this);
+}
+
+bool is_open(const File& file) {
+    return file.handle != File::kNone;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// A single read or write of a DWORD count; pieces of 1 GiB keep every count far below its limit.
+constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int wide_length = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, result.data(), wide_length);
+    return result;
+}
+
+// What the ANSI code page can show of a name; '?' for the rest.
+std::string narrow(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int narrow_length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
+                                                  nullptr, 0, "?", nullptr);
+    std::string result(static_cast<std::size_t>(narrow_length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, result.data(),
+                        narrow_length, "?", nullptr);
+    return result;
+}
+
+HANDLE checked(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+OVERLAPPED at_offset(std::uint64_t offset) {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
+}
+
+bool identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+    return handle != nullptr && GetFileInformationByHandle(handle, &info) != 0;
+}
+
+// Opens a name only to ask what file it is; a link is not followed.
+HANDLE open_for_identity(const std::string& name) {
+    return checked(CreateFileW(
+        wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+}  // namespace
+
+bool close_file(File& file) {
+    if (!is_open(file)) {
+        return true;
+    }
+    const bool closed = CloseHandle(file.handle) != 0;
+    file.handle = File::kNone;
+    return closed;
+}
+
+OpenResult open_for_reading(const std::string& name, File& file) {
+    const std::wstring path = wide(name);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                       error == ERROR_INVALID_NAME
+                   ? OpenResult::Missing
+                   : OpenResult::Failed;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return OpenResult::NotRegular;
+    }
+    HANDLE handle = checked(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (handle == nullptr) {
+        return OpenResult::Failed;
+    }
+    file.handle = handle;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        close_file(file);
+        return OpenResult::NotRegular;
+    }
+    return OpenResult::Opened;
+}
+
+bool file_size(const File& file, std::uint64_t& size) {
+    LARGE_INTEGER length{};
+    if (GetFileSizeEx(file.handle, &length) == 0 || length.QuadPart < 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return true;
+}
+
+std::size_t read_at(const File& file, std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        OVERLAPPED position = at_offset(offset + done);
+        const auto piece = static_cast<DWORD>(std::min(n - done, kLargestPiece));
+        DWORD got = 0;
+        if (ReadFile(file.handle, out + done, piece, &got, &position) == 0 || got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+bool write_at(const File& file, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        OVERLAPPED position = at_offset(offset + done);
+        const auto piece = static_cast<DWORD>(std::min(n - done, kLargestPiece));
+        DWORD wrote = 0;
+        if (WriteFile(file.handle, bytes + done, piece, &wrote, &position) == 0 || wrote == 0) {
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
+}
+
+bool resolve_link(const std::string& name, std::string& target) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path path(wide(name));
+    if (!fs::is_symlink(fs::symlink_status(path, ec))) {
+        target = name;
+        return true;
+    }
+    const fs::path resolved = fs::weakly_canonical(path, ec);
+    if (ec) {
+        return false;
+    }
+    target = narrow(resolved.native());
+    return true;
+}
+
+Existing inspect_existing(const std::string& name) {
+    Existing existing;
+    const std::wstring path = wide(name);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0) {
+        return existing;
+    }
+    existing.exists = true;
+    existing.mode = data.dwFileAttributes;
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return existing;
+    }
+    // Another program that holds the file open without sharing it for writing keeps it.
+    HANDLE probe =
+        checked(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (probe != nullptr) {
+        existing.replaceable = GetFileType(probe) == FILE_TYPE_DISK;
+        CloseHandle(probe);
+    }
+    return existing;
+}
+
+std::string beside(const std::string& path, const std::string& file_name) {
+    const std::size_t last = path.find_last_of("\\/:");
+    return last == std::string::npos ? file_name : path.substr(0, last + 1) + file_name;
+}
+
+bool create_new_file(const std::string& name, File& file) {
+    file.handle =
+        checked(CreateFileW(wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return is_open(file);
+}
+
+// A replaced file was writable, so there is no read-only mark to carry over; owners and access
+// lists of new files follow the folder's.
+void copy_access(const File&, const Existing&) {}
+
+bool names_file(const std::string& name, const File& file) {
+    HANDLE by_name = open_for_identity(name);
+    BY_HANDLE_FILE_INFORMATION named{};
+    BY_HANDLE_FILE_INFORMATION open{};
+    const bool same =
+        identity(by_name, named) && identity(file.handle, open) && same_identity(named, open);
+    if (by_name != nullptr) {
+        CloseHandle(by_name);
+    }
+    return same;
+}
+
+bool rename_file(const std::string& from, const std::string& to) {
+    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void remove_file(const std::string& name) {
+    DeleteFileW(wide(name).c_str());
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(std::filesystem::path(wide(a)),
+                                       std::filesystem::path(wide(b)), ec);
+}
+
+bool current_directory(std::string& path) {
+    const DWORD length = GetCurrentDirectoryW(0, nullptr);
+    if (length == 0) {
+        return false;
+    }
+    std::wstring directory(length, L'\0');
+    const DWORD written = GetCurrentDirectoryW(length, directory.data());
+    if (written == 0 || written >= length) {
+        return false;
+    }
+    directory.resize(written);
+    path = narrow(directory);
+    return true;
+}
+
+#else
+
+namespace {
+
+// A single read or write of at most 1 GiB: POSIX systems differ in the largest count they take.
+constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
+
+constexpr int kNoTerminal = O_CLOEXEC | O_NOCTTY;
+
+bool exists_as_non_regular(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+bool close_file(File& file) {
+    if (!is_open(file)) {
+        return true;
+    }
+    const bool closed = ::close(file.handle) == 0 || errno == EINTR;
+    file.handle = File::kNone;
+    return closed;
+}
+
+OpenResult open_for_reading(const std::string& name, File& file) {
+    // Without O_NONBLOCK, opening a pipe would wait for a writer.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | kNoTerminal);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return OpenResult::Missing;
+        }
+        return exists_as_non_regular(name) ? OpenResult::NotRegular : OpenResult::Failed;
+    }
+    file.handle = fd;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close_file(file);
+        return OpenResult::NotRegular;
+    }
+    return OpenResult::Opened;
+}
+
+bool file_size(const File& file, std::uint64_t& size) {
+    struct stat info {};
+    if (::fstat(file.handle, &info) != 0 || info.st_size < 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+std::size_t read_at(const File& file, std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const std::uint64_t at = offset + done;
+        if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+            break;
+        }
+        const ssize_t got = ::pread(file.handle, out + done, std::min(n - done, kLargestPiece),
+                                    static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool write_at(const File& file, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const std::uint64_t at = offset + done;
+        if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+            return false;
+        }
+        const ssize_t wrote = ::pwrite(file.handle, bytes + done, std::min(n - done, kLargestPiece),
+                                       static_cast<off_t>(at));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+bool resolve_link(const std::string& name, std::string& target) {
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        target = name;
+        return true;
+    }
+    std::error_code ec;
+    target = std::filesystem::weakly_canonical(name, ec).native();
+    return !ec;
+}
+
+Existing inspect_existing(const std::string& name) {
+    Existing existing;
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        return existing;
+    }
+    existing.exists = true;
+    existing.mode = static_cast<std::uint32_t>(info.st_mode & 07777);
+    existing.owner = static_cast<std::uint32_t>(info.st_uid);
+    existing.group = static_cast<std::uint32_t>(info.st_gid);
+    // A file without any write permission bit is read-only by the user's wish, even for root,
+    // who could write it anyway.
+    if (!S_ISREG(info.st_mode) || (info.st_mode & 0222) == 0) {
+        return existing;
+    }
+    // Opened for writing only, and not truncated: a write-only file is as replaceable as any.
+    const int probe = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | kNoTerminal);
+    if (probe >= 0) {
+        existing.replaceable = true;
+        ::close(probe);
+    }
+    return existing;
+}
+
+std::string beside(const std::string& path, const std::string& file_name) {
+    const std::size_t last = path.rfind('/');
+    return last == std::string::npos ? file_name : path.substr(0, last + 1) + file_name;
+}
+
+bool create_new_file(const std::string& name, File& file) {
+    file.handle =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kNoTerminal, 0666);
+    return is_open(file);
+}
+
+void copy_access(const File& file, const Existing& existing) {
+    if (!existing.exists) {
+        return;
+    }
+    // Only root may give a file away; anyone may keep the group where they belong to it. The
+    // mode comes last, since a change of owner clears the set-user-ID and set-group-ID bits.
+    const auto owner = static_cast<uid_t>(existing.owner);
+    const auto group = static_cast<gid_t>(existing.group);
+    if (::fchown(file.handle, owner, group) != 0) {
+        [[maybe_unused]] const int kept_group =
+            ::fchown(file.handle, static_cast<uid_t>(-1), group);
+    }
+    ::fchmod(file.handle, static_cast<mode_t>(existing.mode));
+}
+
+bool names_file(const std::string& name, const File& file) {
+    struct stat named {};
+    struct stat open {};
+    return ::lstat(name.c_str(), &named) == 0 && ::fstat(file.handle, &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool rename_file(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void remove_file(const std::string& name) {
+    ::unlink(name.c_str());
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool current_directory(std::string& path) {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+            path = buffer.data();
+            return true;
+        }
+        if (errno != ERANGE || buffer.size() >= (std::size_t{1} << 20)) {
+            return false;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+#endif
+
+}  // namespace varnel::platform

@@ -1,0 +1,102 @@
+// The calls varnel needs from the operating system, in one place: files read and written at
+// offsets in large pieces (so that speed does not depend on a C++ library's stream buffering),
+// new files made exclusively, and the steps that replace an output whole. One branch for POSIX
+// systems and one for Windows, both in platform.cpp.
+//
+// Names are the 8-bit strings the command line gives: bytes as they are on POSIX systems, the
+// ANSI code page on Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace varnel::platform {
+
+// An open file, closed when it goes.
+struct File {
+#ifdef _WIN32
+    using Handle = void*;
+    static constexpr Handle kNone = nullptr;
+#else
+    using Handle = int;
+    static constexpr Handle kNone = -1;
+#endif
+    Handle handle = kNone;
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+};
+
+bool is_open(const File& file);
+
+// Closes the file; false when the system reports that what was written could not be stored.
+bool close_file(File& file);
+
+enum class OpenResult {
+    Opened,
+    Missing,     // no file of that name
+    NotRegular,  // a folder, a device, a pipe: nothing is read from it
+    Failed,      // it exists but cannot be opened (permission, too many open files, ...)
+};
+
+// Opens an existing regular file for reading. A pipe or device is never waited on.
+OpenResult open_for_reading(const std::string& name, File& file);
+
+bool file_size(const File& file, std::uint64_t& size);
+
+// Reads up to n bytes at the offset into `out` and returns how many it read: fewer only where
+// the file ends, or fails.
+std::size_t read_at(const File& file, std::uint64_t offset, std::uint8_t* out, std::size_t n);
+
+// Writes all n bytes at the offset; false when any of them could not be written.
+bool write_at(const File& file, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n);
+
+// What an existing output is, and what its replacement keeps of it.
+struct Existing {
+    bool exists = false;
+    bool replaceable = false;  // a regular file that may be written, with a write permission bit
+    std::uint32_t mode = 0;
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+};
+
+// The file a name stands for when it is a symbolic link (the link stays, its target is
+// replaced); the name itself otherwise. False when the link cannot be followed.
+bool resolve_link(const std::string& name, std::string& target);
+
+Existing inspect_existing(const std::string& name);
+
+// The name of a file in the same folder as `path`.
+std::string beside(const std::string& path, const std::string& file_name);
+
+// Creates a new file for writing, which must not exist under that name in any form (a link in
+// its place is refused).
+bool create_new_file(const std::string& name, File& file);
+
+// Gives the new file an existing file's mode, and its owner and group where the process may.
+void copy_access(const File& file, const Existing& existing);
+
+// True when `name` still names the open file.
+bool names_file(const std::string& name, const File& file);
+
+bool rename_file(const std::string& from, const std::string& to);
+void remove_file(const std::string& name);
+
+// True when both names exist and are the same file, however spelled.
+bool same_file(const std::string& a, const std::string& b);
+
+// The current directory's full path; false when it cannot be read.
+bool current_directory(std::string& path);
+
+// The separator of folders in a path of this system.
+#ifdef _WIN32
+inline constexpr char kDirectorySeparator = '\\';
+#else
+inline constexpr char kDirectorySeparator = '/';
+#endif
+
+}  // namespace varnel::platform
