@@ -12,6 +12,7 @@
 //                      5); the 512 x 512 input gets six times as many
 //   VARNEL_BENCH_HUGE  1 adds a 32768 x 32768 24-bit input (3 GiB in, 4 GiB out), 5 runs
 //   VARNEL_BENCH_KEEP  1 leaves the scratch folder with its inputs and path.ini, for profiling
+//   VARNEL_BENCH_ONLY  runs only the inputs whose label holds this text
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -360,7 +361,6 @@ int benchmark(const std::string& varnel) {
     const int runs = runs_from_environment();
     const bool huge = environment_flag("VARNEL_BENCH_HUGE");
     constexpr double kStreamLimit = 16;
-    const double rle_limit = 8192.0 * 8192.0 * 4.0 / kMiB + kStreamLimit;
     std::vector<Case> cases = {
         {"8192x8192 24-bit",
          {bench::Encoding::Uncompressed24, 8192, 8192},
@@ -372,8 +372,14 @@ int benchmark(const std::string& varnel) {
          {bench::Encoding::Rle32, 8192, 8192},
          "rgba32_rle_8192.tga",
          runs,
-         2.0,
-         rle_limit},
+         1.4,
+         kStreamLimit},
+        {"8192x8192 24-bit RLE, short runs",
+         {bench::Encoding::Rle24Short, 8192, 8192},
+         "rgb24_rle_short_8192.tga",
+         runs,
+         1.4,
+         kStreamLimit},
         {"512x512 24-bit",
          {bench::Encoding::Uncompressed24, 512, 512},
          "rgb24_512.tga",
@@ -428,6 +434,12 @@ int benchmark(const std::string& varnel) {
                 load_average().c_str());
     std::fflush(stdout);
 
+    if (const char* only = std::getenv("VARNEL_BENCH_ONLY")) {
+        cases.erase(std::remove_if(
+                        cases.begin(), cases.end(),
+                        [only](const Case& c) { return c.label.find(only) == std::string::npos; }),
+                    cases.end());
+    }
     std::vector<Outcome> outcomes;
     if (!write_configuration(s, cases)) {
         std::fprintf(stderr, "cannot write path.ini and the templates in %s\n", s.scratch.c_str());

@@ -58,6 +58,7 @@ std::uint32_t index_of(const Picture& p, const std::uint8_t* gradient) {
 void record_of(const Picture& p, std::uint8_t* rgba) {
     switch (p.encoding) {
         case Encoding::Uncompressed24:
+        case Encoding::Rle24Short:
             rgba[3] = 255;
             return;
         case Encoding::Rle32:
@@ -84,8 +85,26 @@ void record_of(const Picture& p, std::uint8_t* rgba) {
 // Row y of the picture, top row 0, as the R, G, B, A records the converter must produce for it.
 void expected_row(const Picture& p, std::uint32_t y, std::uint8_t* rgba) {
     constexpr std::uint32_t kSegment = 48;
+    // Rle24Short: segments of 1 to 40 pixels, every other one flat.
+    std::uint32_t segment_end = 0;
+    std::uint32_t segment = 0;
+    std::uint32_t flat = 0;
     for (std::uint32_t x = 0; x < p.width; ++x, rgba += 4) {
         gradient_pixel(p, x, y, rgba);
+        if (p.encoding == Encoding::Rle24Short) {
+            if (x == segment_end) {
+                ++segment;
+                flat = mix(segment * 0x27D4EB2Du ^ y * 0x165667B1u);
+                segment_end = x + 1 + flat % 40;
+            }
+            if ((segment & 1u) != 0) {
+                rgba[0] = low_byte(flat >> 8);
+                rgba[1] = low_byte(flat >> 16);
+                rgba[2] = low_byte(flat >> 24);
+            }
+            rgba[3] = 255;
+            continue;
+        }
         if (p.encoding != Encoding::Rle32) {
             record_of(p, rgba);
             continue;
@@ -110,6 +129,7 @@ std::size_t stored_row(const Picture& p, std::uint32_t y, std::uint8_t* out) {
         switch (p.encoding) {
             case Encoding::Uncompressed24:
             case Encoding::Rle32:
+            case Encoding::Rle24Short:
             case Encoding::Uncompressed32:
                 *out++ = g[2];
                 *out++ = g[1];
@@ -183,19 +203,20 @@ private:
     bool good_ = true;
 };
 
-// Packs a stream of 4-byte pixels into TGA run-length packets of at most 128 pixels. Runs of two
-// or more equal pixels become repeat packets; everything else gathers into literal packets.
+// Packs a stream of 3- or 4-byte pixels into TGA run-length packets of at most 128 pixels. Runs
+// of two or more equal pixels become repeat packets; everything else gathers into literal packets.
 class RlePacker {
 public:
-    explicit RlePacker(Sink& sink) : sink_(sink) {}
+    RlePacker(Sink& sink, std::size_t pixel_bytes) : sink_(sink), pixel_bytes_(pixel_bytes) {}
 
-    void push(const std::uint8_t* bgra) {
-        if (run_length_ > 0 && std::memcmp(bgra, run_pixel_.data(), 4) == 0 && run_length_ < 128) {
+    void push(const std::uint8_t* pixel) {
+        if (run_length_ > 0 && std::memcmp(pixel, run_pixel_.data(), pixel_bytes_) == 0 &&
+            run_length_ < 128) {
             ++run_length_;
             return;
         }
         end_run();
-        std::memcpy(run_pixel_.data(), bgra, 4);
+        std::memcpy(run_pixel_.data(), pixel, pixel_bytes_);
         run_length_ = 1;
     }
 
@@ -210,12 +231,13 @@ private:
             flush_literals();
             const std::uint8_t head = static_cast<std::uint8_t>(0x80u | (run_length_ - 1));
             sink_.put(&head, 1);
-            sink_.put(run_pixel_.data(), 4);
+            sink_.put(run_pixel_.data(), pixel_bytes_);
         } else if (run_length_ == 1) {
             if (literal_count_ == 128) {
                 flush_literals();
             }
-            std::memcpy(literals_.data() + 4 * literal_count_, run_pixel_.data(), 4);
+            std::memcpy(literals_.data() + pixel_bytes_ * literal_count_, run_pixel_.data(),
+                        pixel_bytes_);
             ++literal_count_;
         }
         run_length_ = 0;
@@ -227,11 +249,12 @@ private:
         }
         const std::uint8_t head = static_cast<std::uint8_t>(literal_count_ - 1);
         sink_.put(&head, 1);
-        sink_.put(literals_.data(), 4 * literal_count_);
+        sink_.put(literals_.data(), pixel_bytes_ * literal_count_);
         literal_count_ = 0;
     }
 
     Sink& sink_;
+    std::size_t pixel_bytes_;
     std::array<std::uint8_t, 4> run_pixel_{};
     std::size_t run_length_ = 0;
     std::array<std::uint8_t, 4 * 128> literals_{};
@@ -259,7 +282,7 @@ std::vector<std::uint8_t> template_bytes() {
 
 bool write_tga(const Picture& picture, const std::string& path) {
     const Encoding e = picture.encoding;
-    const bool rle = e == Encoding::Rle32;
+    const bool rle = e == Encoding::Rle32 || e == Encoding::Rle24Short;
     const bool mapped = e == Encoding::Mapped8 || e == Encoding::Mapped8Partial;
     const std::uint32_t map_length = e == Encoding::Mapped8          ? 256
                                      : e == Encoding::Mapped8Partial ? kPartialMapEntries
@@ -271,11 +294,13 @@ bool write_tga(const Picture& picture, const std::string& path) {
     header[7] = mapped ? 24 : 0;
     put_le16(&header[12], picture.width);
     put_le16(&header[14], picture.height);
-    header[16] = rle || e == Encoding::Uncompressed32 ? 32
-                 : e == Encoding::Word16              ? 16
-                 : e == Encoding::Uncompressed24      ? 24
-                                                      : 8;
-    header[17] = rle || e == Encoding::Uncompressed32 ? 8 : e == Encoding::Word16 ? 1 : 0;
+    header[16] = e == Encoding::Rle32 || e == Encoding::Uncompressed32        ? 32
+                 : e == Encoding::Word16                                      ? 16
+                 : e == Encoding::Uncompressed24 || e == Encoding::Rle24Short ? 24
+                                                                              : 8;
+    header[17] = e == Encoding::Rle32 || e == Encoding::Uncompressed32 ? 8
+                 : e == Encoding::Word16                               ? 1
+                                                                       : 0;
 
     Sink sink(path);
     sink.put(header.data(), header.size());
@@ -285,7 +310,8 @@ bool write_tga(const Picture& picture, const std::string& path) {
         const std::uint8_t bgr[3] = {rgb[2], rgb[1], rgb[0]};
         sink.put(bgr, 3);
     }
-    RlePacker packer(sink);
+    const std::size_t pixel_bytes = e == Encoding::Rle24Short ? 3 : 4;
+    RlePacker packer(sink, pixel_bytes);
     std::vector<std::uint8_t> file_row(std::size_t{picture.width} * 4);
     std::vector<std::uint8_t> rgba(std::size_t{picture.width} * 4);
     for (std::uint32_t stored = 0; stored < picture.height; ++stored) {

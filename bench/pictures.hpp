@@ -16,6 +16,9 @@ enum class Encoding {
     // Type 10, 32 bits with alpha, bottom row first, run-length packets that mix repeats and
     // literals and run on from one row into the next.
     Rle32,
+    // Type 10, 24 bits, bottom row first, short packets as paint programs write them: repeats and
+    // literals of 1 to 40 pixels.
+    Rle24Short,
     // The other uncompressed kinds, bottom row first: type 2 with 32 bits (alpha) and 16 bits
     // (attribute bit as alpha), type 3 with 8-bit grey, type 1 with 8-bit indices into a 24-bit
     // map of all 256 entries, and into a map of 200 entries, whose indices have to be checked

@@ -77,6 +77,10 @@ std::string beside(const std::string& path, const std::string& file_name);
 // its place is refused).
 bool create_new_file(const std::string& name, File& file);
 
+// Asks the system to set aside `size` bytes for the file, where it can; the file is then that
+// long.
+void reserve_space(const File& file, std::uint64_t size);
+
 // Gives the new file an existing file's mode, and its owner and group where the process may.
 void copy_access(const File& file, const Existing& existing);
 

@@ -28,9 +28,15 @@ Palette build_palette(const Layout& layout, const std::uint8_t* entries);
 // Makes every entry opaque, for images whose alpha is not kept.
 void make_opaque(Palette& palette);
 
-// Converts `count` stored pixels. With keep_alpha false, A is 255. Indices take the palette's
-// entries as they are, alpha included (other kinds do not use the palette): an image whose alpha
-// is not kept has its palette made opaque first.
+// Converts `count` stored pixels of one kind into records.
+using Converter = void (*)(const Palette& palette, const std::uint8_t* in, std::size_t count,
+                           std::uint8_t* out);
+
+// The converter for a kind, on the vector path in use. With keep_alpha false, A is 255. Indices
+// take the palette's entries as they are, alpha included (other kinds do not use the palette): an
+// image whose alpha is not kept has its palette made opaque first.
+Converter converter_for(PixelKind kind, bool keep_alpha);
+
 void convert_pixels(PixelKind kind, const Palette& palette, const std::uint8_t* in,
                     std::size_t count, bool keep_alpha, std::uint8_t* out);
 
@@ -53,14 +59,18 @@ bool palette_is_whole(const Palette& palette);
 // instructions of the processor's family. Every way makes the same bytes.
 enum class VectorPath {
     Plain,
-    Sse2,   // x86: grey, 15/16-bit words and colour indices
-    Ssse3,  // x86: SSE2, and 24- and 32-bit pixels with a byte shuffle
-    Neon,   // AArch64: 24- and 32-bit pixels
+    Sse2,    // x86: grey, 15/16-bit words and colour indices
+    Ssse3,   // x86: SSE2, and 24- and 32-bit pixels with a byte shuffle
+    Avx2,    // x86: SSSE3, and 15/16-bit words 16 at a time
+    Avx512,  // x86: AVX2, and 8-bit colour indices with byte permutes
+    Neon,    // AArch64: 24- and 32-bit pixels
 };
 
 // The paths this build holds that this processor can run, the plain one first and the one
 // conversions use by default last.
 std::vector<VectorPath> usable_vector_paths();
+
+VectorPath vector_path_in_use();
 
 // Makes conversions use `path`, which must be usable; for tests that hold every path against
 // the plain one.

@@ -10,12 +10,13 @@
 
 namespace varnel::tga {
 
-// How the pixels of an image become R, G, B, A records (see convert_pixels); with
-// check_indices, every index is first checked against the colour map's defined entries.
+// How the pixels of an image become R, G, B, A records; with check_indices, every index is first
+// checked against the colour map's defined entries.
 struct RecordFormat {
     PixelKind kind;
-    const Palette* palette;
     bool keep_alpha;
+    Converter convert;  // converter_for(kind, keep_alpha)
+    const Palette* palette;
     bool check_indices;
 };
 
@@ -47,6 +48,8 @@ public:
 private:
     template <typename Sink>
     Decoded decode(Sink& sink, std::uint64_t count);
+    template <typename Sink>
+    Decoded decode_in_window(Sink& sink, std::uint64_t& count);
     template <typename Sink>
     Decoded take_literals(Sink& sink, std::size_t n);
     bool refill();

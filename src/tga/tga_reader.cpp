@@ -248,6 +248,7 @@ Failure Reader::convert_stored_rows(std::uint32_t first_row, std::uint32_t count
                                     std::uint8_t* records) {
     const std::uint64_t row = stored_row_bytes();
     const std::size_t out_row = record_row_bytes();
+    const Converter convert = converter_for(layout_.pixel_kind, keep_alpha_);
     for (std::uint32_t done = 0; done < count;) {
         const std::uint32_t n = std::min(chunk_rows_, count - done);
         const std::uint32_t out_first = first_row + done;
@@ -262,7 +263,7 @@ Failure Reader::convert_stored_rows(std::uint32_t first_row, std::uint32_t count
             if (check_indices_ && !all_indices_present(layout_.pixel_kind, palette_, in, width())) {
                 return index_outside_map();
             }
-            convert_pixels(layout_.pixel_kind, palette_, in, width(), keep_alpha_, out);
+            convert(palette_, in, width(), out);
             if (layout_.right_to_left) {
                 mirror_records(out, width());
             }
@@ -276,7 +277,9 @@ Failure Reader::convert_stored_rows(std::uint32_t first_row, std::uint32_t count
 // stored bottom first come out of the stream bottom row first, and go into the block from its
 // end.
 Failure Reader::decode_rows(std::uint32_t count, std::uint8_t* records) {
-    const RecordFormat format{layout_.pixel_kind, &palette_, keep_alpha_, check_indices_};
+    const RecordFormat format{layout_.pixel_kind, keep_alpha_,
+                              converter_for(layout_.pixel_kind, keep_alpha_), &palette_,
+                              check_indices_};
     const std::size_t out_row = record_row_bytes();
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint8_t* out = records + (layout_.top_down ? i : count - 1 - i) * out_row;
