@@ -321,6 +321,16 @@ std::vector<RefusalCase> refusal_cases() {
          kDamaged},
         {"RleMappedWithoutAMap", tga_file(image(9, 8, 2, 1), "", "", bytes({0x81, 0})), 2, 1,
          kDamaged},
+        // Damage that only the last rows read show, long after the new file has been begun: RLE
+        // rows stored bottom first are written from the bottom up, stored rows from the top down.
+        {"RleEndsInTheTopRowOfALargeImage",
+         tga_file(image(10, 24, 1024, 1024), "", "",
+                  repeat("\x7F" + repeat(kA + kB, 64), 1024 * 1024 / 128 - 1) + "\x7F" + kA),
+         1024, 1024, kDamaged},
+        {"IndexPastTheMapInTheBottomRowOfALargeImage",
+         tga_file(with_map(image(1, 8, 1024, 1024), 0, 3, 24), "", mapped_pixels_24,
+                  "\x03" + std::string(1023, '\x01') + std::string(1024 * 1023, '\x02')),
+         1024, 1024, kDamaged},
     };
 }
 
