@@ -40,9 +40,10 @@ Step read_template(const std::string& path, m32::TemplateBlock& block) {
         case m32::TemplateRead::Ok:
             return std::nullopt;
         case m32::TemplateRead::TooShort:
+        // There, but no header block can be had from it: the nearest of the messages.
+        case m32::TemplateRead::Unreadable:
             return Report{Message::TemplateTooShort, path, {}};
         case m32::TemplateRead::Missing:
-        case m32::TemplateRead::Unreadable:
             break;
     }
     return Report{Message::TemplateMissing, path, {}};

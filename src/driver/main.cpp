@@ -1,9 +1,54 @@
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "driver/run.hpp"
+#include "platform/platform.hpp"
+
+// Every allocation of the program, so that running out of memory anywhere is reported with the
+// size that could not be had.
+void* operator new(std::size_t n) {
+    if (void* p = std::malloc(n == 0 ? 1 : n)) {
+        return p;
+    }
+    varnel::driver::note_failed_allocation(n);
+    throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t n) {
+    return operator new(n);
+}
+
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    if (void* p = std::malloc(n == 0 ? 1 : n)) {
+        return p;
+    }
+    varnel::driver::note_failed_allocation(n);
+    return nullptr;
+}
+
+void* operator new[](std::size_t n, const std::nothrow_t& nothrow) noexcept {
+    return operator new(n, nothrow);
+}
+
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -11,9 +56,14 @@ int main(int argc, char** argv) {
     // directory are converted in that same code page, not byte for byte.
     std::setlocale(LC_CTYPE, "");
 #endif
+    varnel::platform::remove_unfinished_files_on_interrupt();
     std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.emplace_back(argv[i]);
+    try {
+        for (int i = 1; i < argc; ++i) {
+            arguments.emplace_back(argv[i]);
+        }
+    } catch (const std::bad_alloc&) {
+        return varnel::driver::report_out_of_memory(stdout);
     }
     return varnel::driver::run(arguments, stdout);
 }

@@ -10,6 +10,12 @@ namespace varnel::driver {
 
 namespace {
 
+thread_local std::size_t t_failed_allocation = 0;
+
+Report out_of_memory() {
+    return {Message::OutOfMemory, std::to_string(t_failed_allocation), {}};
+}
+
 bool names_a_tga(const std::string& name) {
     return name.find("tga") != std::string::npos || name.find("TGA") != std::string::npos;
 }
@@ -36,6 +42,16 @@ std::optional<Report> read_settings(Settings& settings) {
 
 }  // namespace
 
+void note_failed_allocation(std::size_t bytes) {
+    t_failed_allocation = bytes;
+}
+
+int report_out_of_memory(std::FILE* out) {
+    const Report report = out_of_memory();
+    print(out, message_text(report));
+    return exit_status(report.message);
+}
+
 int run(const std::vector<std::string>& arguments, std::FILE* out) {
     if (arguments.empty()) {
         print(out, banner_text());
@@ -43,12 +59,17 @@ int run(const std::vector<std::string>& arguments, std::FILE* out) {
     }
     const std::string& input_name = arguments.front();
     std::optional<Report> failure;
-    Settings settings;
-    if (!names_a_tga(input_name)) {
-        failure = Report{Message::NoTgaName, {}, {}};
-    } else if (!(failure = read_settings(settings))) {
-        failure = convert_file(settings, input_name,
-                               [out](const std::string& text) { print(out, text); });
+    try {
+        Settings settings;
+        if (!names_a_tga(input_name)) {
+            failure = Report{Message::NoTgaName, {}, {}};
+        } else if (!(failure = read_settings(settings))) {
+            failure = convert_file(settings, input_name,
+                                   [out](const std::string& text) { print(out, text); });
+        }
+    } catch (const std::bad_alloc&) {
+        // Whatever was being made has been undone on the way here, its new file removed.
+        return report_out_of_memory(out);
     }
     if (!failure) {
         return 0;

@@ -84,14 +84,18 @@ std::uint32_t Writer::rows_left() const {
 }
 
 // The new file lies in the output's own folder, so that the final rename never crosses file
-// systems, under a name no other program uses.
+// systems, under a name no other program uses. It is tracked before it exists, so that no
+// interruption can leave it behind.
 bool Writer::create_temporary() {
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string name = platform::beside(target_, ".varnel-" + random_suffix() + ".tmp");
+        tracked_ = platform::track_unfinished_file(name);
         if (platform::create_new_file(name, file_)) {
             temporary_ = name;
             return true;
         }
+        platform::untrack_unfinished_file(tracked_);
+        tracked_ = -1;
     }
     return false;
 }
@@ -168,6 +172,8 @@ bool Writer::finish() {
     // Should the new file's name have been taken over by someone else meanwhile, whatever now
     // bears it is neither renamed nor removed.
     if (!platform::names_file(temporary_, file_)) {
+        platform::untrack_unfinished_file(tracked_);
+        tracked_ = -1;
         platform::close_file(file_);
         temporary_.clear();
         return false;
@@ -177,6 +183,8 @@ bool Writer::finish() {
         return false;
     }
     temporary_.clear();
+    platform::untrack_unfinished_file(tracked_);
+    tracked_ = -1;
     return true;
 }
 
@@ -186,6 +194,8 @@ void Writer::discard() {
         platform::remove_file(temporary_);
         temporary_.clear();
     }
+    platform::untrack_unfinished_file(tracked_);
+    tracked_ = -1;
 }
 
 }  // namespace varnel::m32

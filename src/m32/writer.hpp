@@ -75,6 +75,7 @@ private:
 
     std::string target_;     // where the finished file goes (a link's target, for links)
     std::string temporary_;  // where it is written meanwhile
+    int tracked_ = -1;       // the slot that has an interruption remove it
     platform::File file_;
     platform::Existing existing_;
     tga::RowOrder order_ = tga::RowOrder::TopFirst;

@@ -1,6 +1,8 @@
 #include "platform/platform.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -14,10 +16,43 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <vector>
 #endif
 
 namespace varnel::platform {
+
+namespace {
+
+// Names of files being written, for an interruption to remove. Each slot is taken and given
+// back with an atomic exchange, so that the interruption, which may come at any moment and on
+// any thread, and the thread that owns the name never both free it.
+constexpr int kUnfinishedSlots = 256;
+std::atomic<char*> g_unfinished[kUnfinishedSlots];
+
+}  // namespace
+
+int track_unfinished_file(const std::string& name) {
+    for (int slot = 0; slot < kUnfinishedSlots; ++slot) {
+        char* expected = nullptr;
+        if (g_unfinished[slot].load() != nullptr) {
+            continue;
+        }
+        char* copy = new char[name.size() + 1];
+        std::memcpy(copy, name.c_str(), name.size() + 1);
+        if (g_unfinished[slot].compare_exchange_strong(expected, copy)) {
+            return slot;
+        }
+        delete[] copy;
+    }
+    return -1;
+}
+
+void untrack_unfinished_file(int slot) {
+    if (slot >= 0 && slot < kUnfinishedSlots) {
+        delete[] g_unfinished[slot].exchange(nullptr);
+    }
+}
 
 File::File(File&& other) noexcept : handle(other.handle) {
     other.handle = File::kNone;
@@ -115,8 +150,10 @@ OpenResult open_for_reading(const std::string& name, File& file) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
+        // Names that no file can bear are missing too.
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-                       error == ERROR_INVALID_NAME
+                       error == ERROR_INVALID_NAME || error == ERROR_FILENAME_EXCED_RANGE ||
+                       error == ERROR_INVALID_DRIVE || error == ERROR_BAD_NETPATH
                    ? OpenResult::Missing
                    : OpenResult::Failed;
     }
@@ -257,6 +294,25 @@ bool same_file(const std::string& a, const std::string& b) {
                                        std::filesystem::path(wide(b)), ec);
 }
 
+namespace {
+
+// Runs on a thread of its own. The new files were opened for deleting too: each goes once the
+// process has closed it, which it does on its way out.
+BOOL WINAPI remove_unfinished_and_end(DWORD event) {
+    for (std::atomic<char*>& slot : g_unfinished) {
+        if (char* name = slot.exchange(nullptr)) {
+            DeleteFileW(wide(name).c_str());
+        }
+    }
+    ExitProcess(event == CTRL_C_EVENT ? static_cast<UINT>(STATUS_CONTROL_C_EXIT) : 1u);
+}
+
+}  // namespace
+
+void remove_unfinished_files_on_interrupt() {
+    SetConsoleCtrlHandler(remove_unfinished_and_end, TRUE);
+}
+
 bool current_directory(std::string& path) {
     const DWORD length = GetCurrentDirectoryW(0, nullptr);
     if (length == 0) {
@@ -301,7 +357,8 @@ OpenResult open_for_reading(const std::string& name, File& file) {
     // Without O_NONBLOCK, opening a pipe would wait for a writer.
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | kNoTerminal);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
+        // Names that no file can bear are missing too.
+        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
             return OpenResult::Missing;
         }
         return exists_as_non_regular(name) ? OpenResult::NotRegular : OpenResult::Failed;
@@ -455,6 +512,49 @@ bool same_file(const std::string& a, const std::string& b) {
     struct stat second {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+namespace {
+
+// The signals that end a process unless it handles them, and that a user or a system sends to
+// stop a program. Only calls that are safe in a signal handler are made.
+constexpr int kInterruptions[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGALRM, SIGTERM,
+                                  SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+
+extern "C" void remove_unfinished_and_end(int signal) {
+    for (std::atomic<char*>& slot : g_unfinished) {
+        if (char* name = slot.exchange(nullptr)) {
+            ::unlink(name);
+        }
+    }
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(signal, &standard, nullptr);
+    ::raise(signal);
+}
+
+}  // namespace
+
+void remove_unfinished_files_on_interrupt() {
+    struct sigaction handler {};
+    handler.sa_handler = remove_unfinished_and_end;
+    sigemptyset(&handler.sa_mask);
+    for (const int signal : kInterruptions) {
+        sigaddset(&handler.sa_mask, signal);
+    }
+    for (const int signal : kInterruptions) {
+        struct sigaction before {};
+        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            ::sigaction(signal, &handler, nullptr);
+        }
+    }
+    // Beyond a file-size limit a write then fails, and is reported, instead of ending the process.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 bool current_directory(std::string& path) {

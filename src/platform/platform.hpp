@@ -90,6 +90,16 @@ bool names_file(const std::string& name, const File& file);
 bool rename_file(const std::string& from, const std::string& to);
 void remove_file(const std::string& name);
 
+// New files being written, removed should the process be interrupted: by Ctrl-C, a terminal that
+// closes, a termination request, a broken pipe (on Windows: the console's Ctrl-C, Ctrl-Break
+// and close events). The process then ends as the interruption would have ended it. A file-size
+// limit makes writes fail instead of ending the process. Call once, before any file is tracked.
+void remove_unfinished_files_on_interrupt();
+
+// Tracks a file by name until untracked; -1 when too many are tracked at once.
+int track_unfinished_file(const std::string& name);
+void untrack_unfinished_file(int slot);
+
 // True when both names exist and are the same file, however spelled.
 bool same_file(const std::string& a, const std::string& b);
 
