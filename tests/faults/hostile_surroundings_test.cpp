@@ -65,8 +65,11 @@ Child start(const fs::path& folder, const std::vector<std::string>& arguments,
     Child child;
     child.pid = ::fork();
     if (child.pid == 0) {
-        ::close(ends[0]);
         ::dup2(ends[1], 1);
+        // Only the standard streams: a limit on open files counts whatever else is open.
+        for (int fd = 3; fd < 1024; ++fd) {
+            ::close(fd);
+        }
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
             std::signal(signal, SIG_DFL);
         }
