@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/messages.hpp"
 #include "driver/run.hpp"
 #include "platform/platform.hpp"
 

@@ -63,13 +63,48 @@ void print(std::FILE* out, const std::string& text) {
     std::fflush(out);
 }
 
+std::string version_text() {
+    return "TGA to M32 Converter " VARNEL_VERSION "\n";
+}
+
 std::string banner_text() {
-    return "TGA to M32 Converter " VARNEL_VERSION
-           "\n\n"
+    return version_text() +
+           "\n"
            "Usage: varnel TARGAFILE\n\n"
            "Supported Resolutions (32bpp):\n"
            "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"
            "64x128, 128x64, 128x128, 256x256, 512x512\n\n";
+}
+
+std::string help_text() {
+    return banner_text() +
+           "Options:\n"
+           "  -j N          convert N files at a time (default: one per processor)\n"
+#ifdef _WIN32
+           "  -h, --help, /?  show this text\n"
+#else
+           "  -h, --help    show this text\n"
+#endif
+           "  --version     show the version\n"
+           "\n"
+           "Several files convert in one run, in the order given: varnel a.tga b.tga\n"
+#ifdef _WIN32
+           "or varnel *.tga. "
+#endif
+           "Each file's lines stay together; the exit status is that\n"
+           "of the first file that failed.\n";
+}
+
+namespace {
+thread_local std::size_t t_failed_allocation = 0;
+}  // namespace
+
+void note_failed_allocation(std::size_t bytes) {
+    t_failed_allocation = bytes;
+}
+
+Report out_of_memory_report() {
+    return {Message::OutOfMemory, std::to_string(t_failed_allocation), {}};
 }
 
 }  // namespace varnel::driver

@@ -1,6 +1,7 @@
 // Every line the tool prints, and the exit status that goes with each failure.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -42,5 +43,18 @@ std::string message_text(const Report& report);
 void print(std::FILE* out, const std::string& text);
 
 std::string banner_text();
+
+// The banner, then the options and how to convert many files.
+std::string help_text();
+
+// The banner's title line.
+std::string version_text();
+
+// The program's allocations note the size of one that fails, on the thread that asked for it,
+// so that the message can name it.
+void note_failed_allocation(std::size_t bytes);
+
+// Running out of memory, with the size of the allocation that failed last on this thread.
+Report out_of_memory_report();
 
 }  // namespace varnel::driver

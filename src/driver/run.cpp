@@ -1,5 +1,9 @@
 #include "driver/run.hpp"
 
+#include <algorithm>
+#include <new>
+
+#include "driver/batch.hpp"
 #include "driver/convert.hpp"
 #include "driver/messages.hpp"
 #include "driver/path_ini.hpp"
@@ -10,10 +14,44 @@ namespace varnel::driver {
 
 namespace {
 
-thread_local std::size_t t_failed_allocation = 0;
+// Only these exact arguments are options; every other one names a file, as it always has.
+struct Options {
+    enum class Show { Nothing, Help, Version } show = Show::Nothing;
+    unsigned workers = 0;  // 0: one per processor
+    std::vector<std::string> files;
+};
 
-Report out_of_memory() {
-    return {Message::OutOfMemory, std::to_string(t_failed_allocation), {}};
+bool is_help(const std::string& argument) {
+#ifdef _WIN32
+    if (argument == "/?") {
+        return true;
+    }
+#endif
+    return argument == "-h" || argument == "--help";
+}
+
+// A number of workers: 1 to 9999.
+bool is_count(const std::string& text) {
+    return !text.empty() && text.size() <= 4 &&
+           text.find_first_not_of("0123456789") == std::string::npos &&
+           text.find_first_not_of('0') != std::string::npos;
+}
+
+Options parse(const std::vector<std::string>& arguments) {
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (options.show == Options::Show::Nothing && is_help(argument)) {
+            options.show = Options::Show::Help;
+        } else if (options.show == Options::Show::Nothing && argument == "--version") {
+            options.show = Options::Show::Version;
+        } else if (argument == "-j" && i + 1 < arguments.size() && is_count(arguments[i + 1])) {
+            options.workers = static_cast<unsigned>(std::stoul(arguments[++i]));
+        } else if (!is_help(argument) && argument != "--version") {
+            options.files.push_back(argument);
+        }
+    }
+    return options;
 }
 
 bool names_a_tga(const std::string& name) {
@@ -40,42 +78,56 @@ std::optional<Report> read_settings(Settings& settings) {
     return std::nullopt;
 }
 
-}  // namespace
-
-void note_failed_allocation(std::size_t bytes) {
-    t_failed_allocation = bytes;
+int convert_files(const Options& options, std::FILE* out) {
+    // Names before the first TGA name are answered before path.ini is read, as for a single name.
+    const auto first_tga = std::find_if(options.files.begin(), options.files.end(), names_a_tga);
+    for (auto it = options.files.begin(); it != first_tga; ++it) {
+        print(out, message_text({Message::NoTgaName, {}, {}}));
+    }
+    if (first_tga == options.files.end()) {
+        return 0;
+    }
+    // A problem that concerns every file is reported once, and nothing is converted.
+    Settings settings;
+    if (const std::optional<Report> failure = read_settings(settings)) {
+        print(out, message_text(*failure));
+        return exit_status(failure->message);
+    }
+    const unsigned workers =
+        std::min(options.workers == 0 ? platform::processor_count() : options.workers,
+                 platform::kMostUnfinishedFiles);
+    return convert_all(settings, {first_tga, options.files.end()}, workers, out);
 }
 
+}  // namespace
+
 int report_out_of_memory(std::FILE* out) {
-    const Report report = out_of_memory();
+    const Report report = out_of_memory_report();
     print(out, message_text(report));
     return exit_status(report.message);
 }
 
 int run(const std::vector<std::string>& arguments, std::FILE* out) {
-    if (arguments.empty()) {
-        print(out, banner_text());
-        return 0;
-    }
-    const std::string& input_name = arguments.front();
-    std::optional<Report> failure;
     try {
-        Settings settings;
-        if (!names_a_tga(input_name)) {
-            failure = Report{Message::NoTgaName, {}, {}};
-        } else if (!(failure = read_settings(settings))) {
-            failure = convert_file(settings, input_name,
-                                   [out](const std::string& text) { print(out, text); });
+        const Options options = parse(arguments);
+        switch (options.show) {
+            case Options::Show::Help:
+                print(out, help_text());
+                return 0;
+            case Options::Show::Version:
+                print(out, version_text());
+                return 0;
+            case Options::Show::Nothing:
+                break;
         }
+        if (options.files.empty()) {
+            print(out, banner_text());
+            return 0;
+        }
+        return convert_files(options, out);
     } catch (const std::bad_alloc&) {
-        // Whatever was being made has been undone on the way here, its new file removed.
         return report_out_of_memory(out);
     }
-    if (!failure) {
-        return 0;
-    }
-    print(out, message_text(*failure));
-    return exit_status(failure->message);
 }
 
 }  // namespace varnel::driver

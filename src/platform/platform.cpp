@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
+#include <thread>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -27,10 +28,14 @@ namespace {
 // Names of files being written, for an interruption to remove. Each slot is taken and given
 // back with an atomic exchange, so that the interruption, which may come at any moment and on
 // any thread, and the thread that owns the name never both free it.
-constexpr int kUnfinishedSlots = 256;
+constexpr int kUnfinishedSlots = static_cast<int>(kMostUnfinishedFiles);
 std::atomic<char*> g_unfinished[kUnfinishedSlots];
 
 }  // namespace
+
+unsigned processor_count() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 int track_unfinished_file(const std::string& name) {
     for (int slot = 0; slot < kUnfinishedSlots; ++slot) {
@@ -294,6 +299,17 @@ bool same_file(const std::string& a, const std::string& b) {
                                        std::filesystem::path(wide(b)), ec);
 }
 
+std::string comparable_path(const std::string& name) {
+    std::error_code ec;
+    std::wstring path = std::filesystem::weakly_canonical(
+                            std::filesystem::absolute(std::filesystem::path(wide(name)), ec), ec)
+                            .native();
+    if (!path.empty()) {
+        CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+    }
+    return narrow(path);
+}
+
 namespace {
 
 // Runs on a thread of its own. The new files were opened for deleting too: each goes once the
@@ -512,6 +528,11 @@ bool same_file(const std::string& a, const std::string& b) {
     struct stat second {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::string comparable_path(const std::string& name) {
+    std::error_code ec;
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(name, ec), ec).native();
 }
 
 namespace {

@@ -96,9 +96,17 @@ void remove_file(const std::string& name);
 // limit makes writes fail instead of ending the process. Call once, before any file is tracked.
 void remove_unfinished_files_on_interrupt();
 
-// Tracks a file by name until untracked; -1 when too many are tracked at once.
+// Tracks a file by name until untracked; -1 when more than kMostUnfinishedFiles are tracked.
+inline constexpr unsigned kMostUnfinishedFiles = 256;
 int track_unfinished_file(const std::string& name);
 void untrack_unfinished_file(int slot);
+
+// A text that names of one file share, whether it exists or not: its absolute path with links
+// and dots resolved, and on Windows in one case, since names there match regardless of it.
+std::string comparable_path(const std::string& name);
+
+// The number of processors this process may use; at least one.
+unsigned processor_count();
 
 // True when both names exist and are the same file, however spelled.
 bool same_file(const std::string& a, const std::string& b);
