@@ -4,7 +4,8 @@
 //   floor
 //                                alternately on each, checks every byte of each conversion once,
 //                                prints a table and removes the scratch folder
-//   varnel_bench --floor IN OUT SIZE   the I/O floor itself (run as a child by the benchmark)
+//   varnel_bench --floor IN OUT SIZE...   the I/O floor itself for one or more files (run as a
+//                                child by the benchmark)
 //
 // Environment:
 //   VARNEL_BENCH_DIR   folder in which the scratch folder is made (default $TMPDIR, else /tmp)
@@ -12,7 +13,7 @@
 //                      5); the 512 x 512 input gets six times as many
 //   VARNEL_BENCH_HUGE  1 adds a 32768 x 32768 24-bit input (3 GiB in, 4 GiB out), 5 runs
 //   VARNEL_BENCH_KEEP  1 leaves the scratch folder with its inputs and path.ini, for profiling
-//   VARNEL_BENCH_ONLY  runs only the inputs whose label holds this text
+//   VARNEL_BENCH_ONLY  runs only the inputs whose label holds this text ("sets": only the sets)
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -31,6 +32,7 @@
 #include "child.hpp"
 #include "io_floor.hpp"
 #include "pictures.hpp"
+#include "sets.hpp"
 
 namespace fs = std::filesystem;
 
@@ -434,7 +436,8 @@ int benchmark(const std::string& varnel) {
                 load_average().c_str());
     std::fflush(stdout);
 
-    if (const char* only = std::getenv("VARNEL_BENCH_ONLY")) {
+    const char* only = std::getenv("VARNEL_BENCH_ONLY");
+    if (only != nullptr) {
         cases.erase(std::remove_if(
                         cases.begin(), cases.end(),
                         [only](const Case& c) { return c.label.find(only) == std::string::npos; }),
@@ -461,29 +464,33 @@ int benchmark(const std::string& varnel) {
     }
     if (s.keep) {
         std::printf("inputs kept in %s\n", s.scratch.c_str());
-    } else {
-        fs::remove_all(s.scratch);
     }
 
     print_table(outcomes);
+    const bool sets_right = (only != nullptr && std::string(only) != "sets") ||
+                            bench::benchmark_sets(s.varnel, s.self, s.scratch.string(),
+                                                  std::max(kMinimumRuns, runs / 2));
+    if (!s.keep) {
+        fs::remove_all(s.scratch);
+    }
     std::printf("load average at the end %s; whole benchmark %.1f s\n", load_average().c_str(),
                 seconds_since(start));
     const bool all_converted = std::all_of(outcomes.begin(), outcomes.end(), [](const Outcome& o) {
         return o.failure.empty() || o.failure.rfind("skipped", 0) == 0;
     });
-    return all_converted ? 0 : 1;
+    return all_converted && sets_right ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 4 && args[0] == "--floor") {
-        return bench::io_floor(args[1], args[2], std::stoull(args[3]));
+    if (args.size() >= 4 && args.size() % 3 == 1 && args[0] == "--floor") {
+        return bench::io_floor_set(argc - 2, argv + 2);
     }
     if (args.size() != 1) {
         std::fprintf(stderr,
-                     "usage: varnel_bench VARNEL\n       varnel_bench --floor IN OUT SIZE\n");
+                     "usage: varnel_bench VARNEL\n       varnel_bench --floor IN OUT SIZE...\n");
         return 2;
     }
     return benchmark(args[0]);

@@ -51,12 +51,13 @@ bool names_a_tga(const std::string& name) {
 }
 
 // The status the file ends with, its message printed.
-int convert_one(const Settings& settings, const std::string& name, std::size_t file, Lines& lines) {
+int convert_one(const Settings& settings, Workspace& workspace, const std::string& name,
+                std::size_t file, Lines& lines) {
     int status = 0;
     try {
         const std::optional<Report> failure =
             names_a_tga(name)
-                ? convert_file(settings, name,
+                ? convert_file(settings, workspace, name,
                                [&](const std::string& text) { add_line(lines, file, text); })
                 : Report{Message::NoTgaName, {}, {}};
         if (failure) {
@@ -109,9 +110,10 @@ int convert_all(const Settings& settings, const std::vector<std::string>& names,
     const std::vector<std::vector<std::size_t>> groups = groups_by_output(names);
     std::atomic<std::size_t> next_group{0};
     const auto work = [&] {
+        Workspace workspace;
         for (std::size_t g; (g = next_group++) < groups.size();) {
             for (const std::size_t file : groups[g]) {
-                statuses[file] = convert_one(settings, names[file], file, lines);
+                statuses[file] = convert_one(settings, workspace, names[file], file, lines);
             }
         }
     };

@@ -63,7 +63,7 @@ Step make_header_name(const Settings& settings, const std::string& output, std::
 // The output side: the template, the output's name and the new file, then the records as the
 // reader makes them, straight into the writer's blocks.
 Step write_output(const Settings& settings, const std::string& input_name,
-                  platform::File& input_file, tga::Reader& reader) {
+                  platform::File& input_file, tga::Reader& reader, m32::Writer& writer) {
     const std::string template_path =
         m32::template_path(settings.prefix, reader.width(), reader.height());
     m32::TemplateBlock block{};
@@ -78,7 +78,6 @@ Step write_output(const Settings& settings, const std::string& input_name,
     if (Step s = make_header_name(settings, output_name, header_name)) {
         return s;
     }
-    m32::Writer writer;
     switch (writer.open(output_name, m32::make_header_start(header_name), block, reader.width(),
                         reader.height(), reader.row_order())) {
         case m32::Writer::Opened::Yes:
@@ -109,6 +108,14 @@ Step write_output(const Settings& settings, const std::string& input_name,
     return std::nullopt;
 }
 
+// The writer's new file is gone whatever path the conversion leaves by.
+struct DiscardUnfinished {
+    m32::Writer& writer;
+    ~DiscardUnfinished() {
+        writer.discard();
+    }
+};
+
 bool is_input_side(Message message) {
     return message == Message::Damaged || message == Message::Unsupported ||
            message == Message::NotTga;
@@ -116,7 +123,10 @@ bool is_input_side(Message message) {
 
 }  // namespace
 
-Step convert_file(const Settings& settings, const std::string& input_name, const Print& print) {
+Step convert_file(const Settings& settings, Workspace& workspace, const std::string& input_name,
+                  const Print& print) {
+    tga::Reader& reader = workspace.reader;
+    const DiscardUnfinished discard{workspace.writer};
     platform::File input_file;
     const platform::OpenResult opened = platform::open_for_reading(input_name, input_file);
     if (opened == platform::OpenResult::Missing || opened == platform::OpenResult::Failed) {
@@ -124,7 +134,6 @@ Step convert_file(const Settings& settings, const std::string& input_name, const
     }
     print("Processing " + input_name + "\n");
     tga::Input input{0, read_file, &input_file};
-    tga::Reader reader;
     if (opened == platform::OpenResult::NotRegular ||
         !platform::file_size(input_file, input.size) || reader.open(input)) {
         return Report{Message::NotTga, input_name, {}};
@@ -136,7 +145,7 @@ Step convert_file(const Settings& settings, const std::string& input_name, const
     if (tga::Failure f = reader.prepare()) {
         return input_failure(input_name, m32::output_name(input_name), f);
     }
-    Step outcome = write_output(settings, input_name, input_file, reader);
+    Step outcome = write_output(settings, input_name, input_file, reader, workspace.writer);
     // Damage in the input is checked before anything on the output side, and reported first;
     // the pixels are read in one pass while they are written, so a failure on the output side
     // has the rest of them read for damage before it is reported.

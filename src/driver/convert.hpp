@@ -6,6 +6,8 @@
 #include <string>
 
 #include "driver/messages.hpp"
+#include "m32/writer.hpp"
+#include "tga/tga_reader.hpp"
 
 namespace varnel::driver {
 
@@ -18,9 +20,15 @@ struct Settings {
 
 using Print = std::function<void(const std::string& text)>;
 
+// A reader and a writer that convert one file after another, keeping their memory in between.
+struct Workspace {
+    tga::Reader reader;
+    m32::Writer writer;
+};
+
 // Converts the named file, printing its progress lines through `print` as they come. Returns
 // the failure that ended it, if any; its message is left to the caller to print.
-std::optional<Report> convert_file(const Settings& settings, const std::string& input_name,
-                                   const Print& print);
+std::optional<Report> convert_file(const Settings& settings, Workspace& workspace,
+                                   const std::string& input_name, const Print& print);
 
 }  // namespace varnel::driver

@@ -35,6 +35,11 @@ Writer::~Writer() {
 Writer::Opened Writer::open(const std::string& name, const HeaderStart& start,
                             const TemplateBlock& block, std::uint16_t width, std::uint16_t height,
                             tga::RowOrder order) {
+    // A new file; the buffer stays for it to use.
+    discard();
+    rows_done_ = 0;
+    room_rows_ = 0;
+    failed_ = false;
     if (!platform::resolve_link(name, target_)) {
         return Opened::Refused;
     }
@@ -54,7 +59,10 @@ Writer::Opened Writer::open(const std::string& name, const HeaderStart& start,
     // only where it is shorter than that.
     capacity_ = kWriteAlignment + rows_per_block_ * row_bytes_;
     memory_requested_ = capacity_;
-    buffer_.reset(new (std::nothrow) std::uint8_t[capacity_]);
+    if (capacity_ > allocated_) {
+        buffer_.reset(new (std::nothrow) std::uint8_t[capacity_]);
+        allocated_ = buffer_ ? capacity_ : 0;
+    }
     if (!buffer_) {
         return Opened::OutOfMemory;
     }

@@ -30,6 +30,7 @@ struct Room {
     std::size_t bytes = 0;  // whole rows
 };
 
+// One file at a time; a writer that has written one keeps its memory for the next.
 class Writer {
 public:
     enum class Opened { Yes, Refused, OutOfMemory };
@@ -93,7 +94,8 @@ private:
     // from file offset `pending_offset_`); for blocks from the bottom up, the bytes at its end
     // after the block (from file offset `pending_offset_` to the end of the buffer).
     std::unique_ptr<std::uint8_t[]> buffer_;
-    std::size_t capacity_ = 0;
+    std::size_t allocated_ = 0;
+    std::size_t capacity_ = 0;  // the part of it in use for this file
     std::size_t pending_ = 0;
     std::uint64_t pending_offset_ = 0;
 };

@@ -169,6 +169,9 @@ struct RecordSink {
 }  // namespace
 
 bool RleStream::reserve(std::size_t window_bytes) {
+    if (window_ && window_bytes_ == window_bytes) {
+        return true;
+    }
     window_.reset(new (std::nothrow) std::uint8_t[window_bytes]);
     window_bytes_ = window_ ? window_bytes : 0;
     return window_ != nullptr;

@@ -56,8 +56,13 @@ enum class Scan { Continue, Stop, Damaged };
 }  // namespace
 
 Failure Reader::open(const Input& input) {
-    *this = Reader{};
+    // A new image; the buffers stay for it to use.
     input_ = input;
+    layout_ = Layout{};
+    keep_alpha_ = false;
+    check_indices_ = false;
+    prepared_ = false;
+    rows_done_ = 0;
     std::uint8_t bytes[kHeaderSize];
     if (!read_exact(input_, 0, bytes, kHeaderSize)) {
         return {FailureKind::NotTga, "shorter than a TGA header", 0};
@@ -139,7 +144,10 @@ Failure Reader::allocate() {
     const std::uint64_t palette_bytes =
         layout_.mapped ? (layout_.pixel_kind == PixelKind::Index8 ? 256u : 65536u) * kRecordBytes
                        : 0;
-    chunk_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(chunk_bytes)]);
+    if (chunk_bytes > chunk_capacity_) {
+        chunk_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(chunk_bytes)]);
+        chunk_capacity_ = chunk_ ? chunk_bytes : 0;
+    }
     if (!chunk_ || (layout_.rle && !rle_.reserve(kRleWindowBytes))) {
         return {FailureKind::OutOfMemory, {}, chunk_bytes + window_bytes + palette_bytes};
     }

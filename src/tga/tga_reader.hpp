@@ -20,6 +20,7 @@ enum class RowOrder {
     BottomFirst,  // blocks from the bottom up: RLE rows stored bottom first, read in one pass
 };
 
+// One image at a time; a reader that has read one keeps its memory for the next.
 class Reader {
 public:
     // Reads the header; NotTga when the input is shorter than one.
@@ -71,6 +72,7 @@ private:
     // Stored pixels of a chunk of rows. Left uninitialised: every byte is read into before use,
     // and clearing it would cost a pass over memory that small images notice.
     std::unique_ptr<std::uint8_t[]> chunk_;
+    std::uint64_t chunk_capacity_ = 0;
     std::uint32_t chunk_rows_ = 0;
     RleStream rle_;
 };
