@@ -59,7 +59,7 @@ Writer::Opened Writer::open(const std::string& name, const HeaderStart& start,
     // only where it is shorter than that.
     capacity_ = kWriteAlignment + rows_per_block_ * row_bytes_;
     memory_requested_ = capacity_;
-    if (capacity_ > allocated_) {
+    if (!buffer_ || capacity_ > allocated_) {
         buffer_.reset(new (std::nothrow) std::uint8_t[capacity_]);
         allocated_ = buffer_ ? capacity_ : 0;
     }

@@ -144,7 +144,7 @@ Failure Reader::allocate() {
     const std::uint64_t palette_bytes =
         layout_.mapped ? (layout_.pixel_kind == PixelKind::Index8 ? 256u : 65536u) * kRecordBytes
                        : 0;
-    if (chunk_bytes > chunk_capacity_) {
+    if (!chunk_ || chunk_bytes > chunk_capacity_) {
         chunk_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(chunk_bytes)]);
         chunk_capacity_ = chunk_ ? chunk_bytes : 0;
     }
