@@ -23,8 +23,12 @@ tga::Input memory_input(const std::string& file) {
 }
 
 Decoded decode(const std::string& file, std::uint32_t rows_per_call) {
-    Decoded result;
     tga::Reader reader;
+    return decode_with(reader, file, rows_per_call);
+}
+
+Decoded decode_with(tga::Reader& reader, const std::string& file, std::uint32_t rows_per_call) {
+    Decoded result;
     if ((result.failure = reader.open(memory_input(file)))) {
         return result;
     }

@@ -9,6 +9,7 @@
 
 #include "tga/input.hpp"
 #include "tga/tga_format.hpp"
+#include "tga/tga_reader.hpp"
 #include "tga_builder.hpp"
 
 namespace varnel::unit {
@@ -30,6 +31,9 @@ tga::Input memory_input(const std::string& file);
 // many as one of the writer's blocks holds), placing each block where the reader's row order
 // says it goes.
 Decoded decode(const std::string& file, std::uint32_t rows_per_call = 0);
+
+// The same with a reader that may have read other images before.
+Decoded decode_with(tga::Reader& reader, const std::string& file, std::uint32_t rows_per_call = 0);
 
 // Header fields of a test image, and the same with a colour map (type 1: present).
 testing::TgaFields image_fields(int type, int width, int height, int bits, int descriptor = 0);

@@ -591,6 +591,34 @@ TEST(TgaLoader, ReadsTallImagesInBlocksOfRowsAtAnyBoundary) {
     }
 }
 
+// A reader that has read one image reads the next as a new reader does, whatever the kinds and
+// sizes and however the one before ended.
+TEST(TgaLoader, OneReaderReadsImageAfterImageAsANewOneDoes) {
+    const LargeImage large = {"32-bit RLE, top right", 10, 32, 0x38, false, false};
+    const std::string files[] = {
+        large_file(large),
+        tga_header(image_fields(2, 2, 2, 24)) + file_bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}),
+        tga_header(with_map(image_fields(9, 3, 1, 8), 0, 2, 32)) +
+            file_bytes({1, 2, 3, 0, 4, 5, 6, 0, 0x81, 1, 0x00, 0}),
+        tga_header(image_fields(10, 4, 2, 24)) + file_bytes({0x83, 1, 2, 3}),
+        tga_header(image_fields(2, 0, 7, 32, 8)),
+        tga_header(with_map(image_fields(1, 2, 1, 16), 1, 3, 16, 1)) +
+            file_bytes({0x10, 0xFC, 0x43, 0x04, 0xFF, 0x83, 3, 0, 1, 0}),
+        tga_header(image_fields(3, 3, 2, 16, 8)) + file_bytes({7, 0, 9, 0, 1, 0, 2, 0, 3, 0, 4, 0}),
+    };
+    tga::Reader reader;
+    for (const std::uint32_t rows_per_call : {0u, 1u}) {
+        for (const std::string& file : files) {
+            const Decoded fresh = decode(file, rows_per_call);
+            const Decoded again = decode_with(reader, file, rows_per_call);
+            EXPECT_EQ(again.failure.kind, fresh.failure.kind) << fresh.failure.reason;
+            EXPECT_EQ(again.failure.reason, fresh.failure.reason);
+            EXPECT_EQ(first_difference(again.records, fresh.records), "")
+                << again.width << "x" << again.height;
+        }
+    }
+}
+
 // A room the reader cannot fill exactly is the caller's mistake: refused as such, with nothing
 // written to it, and never reported as damage in the file.
 TEST(TgaLoader, RefusesRoomThatIsNotWholeRowsOfWhatIsLeft) {

@@ -112,6 +112,38 @@ TEST(Writer, FileIsTheHeaderThenEveryRowInPlaceInEitherOrder) {
     }
 }
 
+// A writer that has written one file writes the next as a new writer does, whatever the sizes,
+// the order of the rows, and however the one before ended.
+TEST(Writer, OneWriterWritesFileAfterFileAsANewOneDoes) {
+    const struct {
+        std::uint16_t width;
+        std::uint16_t height;
+        tga::RowOrder order;
+        bool finished;
+    } files[] = {
+        {1000, 700, tga::RowOrder::BottomFirst, true}, {3, 5, tga::RowOrder::TopFirst, true},
+        {700, 1000, tga::RowOrder::TopFirst, false},   {16143, 2, tga::RowOrder::BottomFirst, true},
+        {0, 0, tga::RowOrder::TopFirst, true},         {9, 9, tga::RowOrder::BottomFirst, true},
+    };
+    TempFolder folder;
+    Writer writer;
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        const auto& f = files[i];
+        SCOPED_TRACE(std::to_string(f.width) + "x" + std::to_string(f.height));
+        const fs::path target = folder.path / ("file" + std::to_string(i) + ".m32");
+        ASSERT_EQ(
+            writer.open(target.string(), test_start(), test_block(), f.width, f.height, f.order),
+            Writer::Opened::Yes);
+        if (!f.finished) {
+            continue;
+        }
+        ASSERT_TRUE(write_all_rows(writer, f.width, f.height, f.order));
+        ASSERT_TRUE(writer.finish());
+        EXPECT_TRUE(read_bytes(target) == expected_file(f.width, f.height));
+    }
+    EXPECT_EQ(entries(folder.path).size(), std::size(files) - 1) << "the unfinished file is gone";
+}
+
 TEST(Writer, ReplacesAnExistingFileWholeAndKeepsItsMode) {
     const fs::perms modes[] = {
         fs::perms::owner_read | fs::perms::owner_write,
