@@ -53,9 +53,10 @@ Step make_header_name(const Settings& settings, const std::string& output, std::
     if (!settings.has_directory) {
         return Report{Message::NoCurrentDirectory, {}, {}};
     }
-    header = m32::header_name(settings.directory, output);
+    const std::string name = m32::header_name(settings.directory, output);
+    header = platform::header_text(name);
     if (header.size() > m32::kMaxHeaderName) {
-        return Report{Message::HeaderNameTooLong, header, {}};
+        return Report{Message::HeaderNameTooLong, name, {}};
     }
     return std::nullopt;
 }

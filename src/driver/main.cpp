@@ -1,9 +1,6 @@
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <string>
-#include <vector>
 
 #include "driver/messages.hpp"
 #include "driver/run.hpp"
@@ -52,19 +49,13 @@ void operator delete[](void* p, std::size_t) noexcept {
 }
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-    // Names arrive in the ANSI code page; with the user's locale, file names and the current
-    // directory are converted in that same code page, not byte for byte.
-    std::setlocale(LC_CTYPE, "");
-#endif
     varnel::platform::remove_unfinished_files_on_interrupt();
-    std::vector<std::string> arguments;
+    int status = 0;
     try {
-        for (int i = 1; i < argc; ++i) {
-            arguments.emplace_back(argv[i]);
-        }
+        status = varnel::driver::run(varnel::platform::program_arguments(argc, argv), stdout);
     } catch (const std::bad_alloc&) {
-        return varnel::driver::report_out_of_memory(stdout);
+        status = varnel::driver::report_out_of_memory(stdout);
     }
-    return varnel::driver::run(arguments, stdout);
+    varnel::platform::wait_for_a_key_if_alone_on_the_console();
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "driver/messages.hpp"
 
+#include "platform/platform.hpp"
+
 namespace varnel::driver {
 
 namespace {
@@ -59,8 +61,7 @@ std::string message_text(const Report& report) {
 }
 
 void print(std::FILE* out, const std::string& text) {
-    std::fputs(text.c_str(), out);
-    std::fflush(out);
+    platform::print_text(out, text);
 }
 
 std::string version_text() {

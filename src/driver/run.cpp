@@ -48,7 +48,9 @@ Options parse(const std::vector<std::string>& arguments) {
         } else if (argument == "-j" && i + 1 < arguments.size() && is_count(arguments[i + 1])) {
             options.workers = static_cast<unsigned>(std::stoul(arguments[++i]));
         } else if (!is_help(argument) && argument != "--version") {
-            options.files.push_back(argument);
+            for (std::string& name : platform::expand_pattern(argument)) {
+                options.files.push_back(std::move(name));
+            }
         }
     }
     return options;

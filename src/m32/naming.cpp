@@ -6,8 +6,16 @@ std::string template_path(const std::string& prefix, std::uint16_t width, std::u
     return prefix + std::to_string(width) + "x" + std::to_string(height) + ".m32";
 }
 
-std::string output_name(const std::string& input_name) {
-    const std::size_t keep = input_name.size() < 3 ? 0 : input_name.size() - 3;
+std::string output_name(const std::string& input_name, bool utf8) {
+    std::size_t keep = input_name.size();
+    for (int characters = 0; characters < 3 && keep > 0; ++characters) {
+        --keep;
+        // The bytes that go on a UTF-8 character begin with the bits 10.
+        while (utf8 && keep > 0 &&
+               (static_cast<unsigned char>(input_name[keep]) & 0xC0u) == 0x80u) {
+            --keep;
+        }
+    }
     return input_name.substr(0, keep) + "m32";
 }
 

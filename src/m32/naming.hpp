@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.hpp"
+
 namespace varnel::m32 {
 
 // The header name field holds at most this many characters (the rest of its 252 bytes is zero).
@@ -15,8 +17,9 @@ inline constexpr std::size_t kMaxHeaderName = 99;
 // separator when it names a folder.
 std::string template_path(const std::string& prefix, std::uint16_t width, std::uint16_t height);
 
-// The input name with its last three characters replaced by "m32", whatever they are.
-std::string output_name(const std::string& input_name);
+// The input name with its last three characters replaced by "m32", whatever they are. A
+// character is a byte, or with `utf8` a character of UTF-8 text.
+std::string output_name(const std::string& input_name, bool utf8 = platform::kNamesAreUtf8);
 
 // The text after the last separator of a directory path; empty at a root ("/", "D:\").
 std::string last_directory_component(const std::string& directory, char separator);

@@ -7,10 +7,15 @@
 #include <limits>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
+
+#include <new>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,7 +23,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <vector>
 #endif
 
 namespace varnel::platform {
@@ -87,29 +91,39 @@ namespace {
 // A single read or write of a DWORD count; pieces of 1 GiB keep every count far below its limit.
 constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
 
+// Names are UTF-8 inside the program and UTF-16 for the system, so that every name Windows can
+// store reaches the file it names.
 std::wstring wide(const std::string& text) {
     if (text.empty()) {
         return {};
     }
     const int length = static_cast<int>(text.size());
-    const int wide_length = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
     std::wstring result(static_cast<std::size_t>(wide_length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), length, result.data(), wide_length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, result.data(), wide_length);
     return result;
 }
 
-// What the ANSI code page can show of a name; '?' for the rest.
-std::string narrow(const std::wstring& text) {
+// The text in a code page, '?' for what it cannot show: never a character that only looks alike
+// (best fit would turn a full-width w into w, and so one name into another).
+std::string in_code_page(const std::wstring& text, UINT code_page) {
     if (text.empty()) {
         return {};
     }
+    const bool utf8 = code_page == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* fallback = utf8 ? nullptr : "?";
     const int length = static_cast<int>(text.size());
-    const int narrow_length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
-                                                  nullptr, 0, "?", nullptr);
+    const int narrow_length =
+        WideCharToMultiByte(code_page, flags, text.data(), length, nullptr, 0, fallback, nullptr);
     std::string result(static_cast<std::size_t>(narrow_length), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, result.data(),
-                        narrow_length, "?", nullptr);
+    WideCharToMultiByte(code_page, flags, text.data(), length, result.data(), narrow_length,
+                        fallback, nullptr);
     return result;
+}
+
+std::string utf8(const std::wstring& text) {
+    return in_code_page(text, CP_UTF8);
 }
 
 HANDLE checked(HANDLE handle) {
@@ -228,7 +242,7 @@ bool resolve_link(const std::string& name, std::string& target) {
     if (ec) {
         return false;
     }
-    target = narrow(resolved.native());
+    target = utf8(resolved.native());
     return true;
 }
 
@@ -307,7 +321,7 @@ std::string comparable_path(const std::string& name) {
     if (!path.empty()) {
         CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
     }
-    return narrow(path);
+    return utf8(path);
 }
 
 namespace {
@@ -340,8 +354,100 @@ bool current_directory(std::string& path) {
         return false;
     }
     directory.resize(written);
-    path = narrow(directory);
+    path = utf8(directory);
     return true;
+}
+
+std::vector<std::string> program_arguments(int, char**) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (words == nullptr) {
+        throw std::bad_alloc();
+    }
+    try {
+        for (int i = 1; i < count; ++i) {
+            arguments.push_back(utf8(words[i]));
+        }
+    } catch (...) {
+        LocalFree(words);
+        throw;
+    }
+    LocalFree(words);
+    return arguments;
+}
+
+std::vector<std::string> expand_pattern(const std::string& name) {
+    if (name.find_first_of("*?") == std::string::npos) {
+        return {name};
+    }
+    std::vector<std::string> matches;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileExW(wide(name).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search != INVALID_HANDLE_VALUE) {
+        // The folder part as typed, before the matching names.
+        const std::string folder = beside(name, "");
+        do {
+            const std::wstring match = found.cFileName;
+            const bool hidden =
+                (found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+            if (match != L"." && match != L".." && !hidden) {
+                matches.push_back(folder + utf8(match));
+            }
+        } while (FindNextFileW(search, &found) != 0);
+        FindClose(search);
+    }
+    if (matches.empty()) {
+        return {name};
+    }
+    std::sort(matches.begin(), matches.end());
+    return matches;
+}
+
+std::string header_text(const std::string& text) {
+    return in_code_page(wide(text), CP_ACP);
+}
+
+void print_text(std::FILE* out, const std::string& text) {
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == stdout && console != nullptr && console != INVALID_HANDLE_VALUE &&
+        GetConsoleMode(console, &mode) != 0) {
+        // On the console itself every character shows as it is.
+        std::fflush(out);
+        std::wstring lines;
+        for (const wchar_t c : wide(text)) {
+            lines += c == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, c);
+        }
+        DWORD written = 0;
+        WriteConsoleW(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+        return;
+    }
+    // Redirected: in the code page the console shows text in, or without a console the ANSI one.
+    const UINT console_page = GetConsoleOutputCP();
+    std::fputs(in_code_page(wide(text), console_page != 0 ? console_page : GetACP()).c_str(), out);
+    std::fflush(out);
+}
+
+void wait_for_a_key_if_alone_on_the_console() {
+    DWORD processes[2];
+    DWORD mode = 0;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    // Only a console of its own, as Explorer opens for a program started from it; never when a
+    // console, a script or a redirection started it.
+    if (GetConsoleProcessList(processes, 2) != 1 || GetConsoleMode(input, &mode) == 0 ||
+        GetConsoleMode(output, &mode) == 0) {
+        return;
+    }
+    print_text(stdout, "\nPress a key to close this window.\n");
+    FlushConsoleInputBuffer(input);
+    INPUT_RECORD event{};
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &event, 1, &read) != 0 &&
+           !(event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown)) {
+    }
 }
 
 #else
@@ -591,6 +697,26 @@ bool current_directory(std::string& path) {
         buffer.resize(buffer.size() * 2);
     }
 }
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return {argv + std::min(argc, 1), argv + argc};
+}
+
+// The shell has expanded patterns already.
+std::vector<std::string> expand_pattern(const std::string& name) {
+    return {name};
+}
+
+std::string header_text(const std::string& text) {
+    return text;
+}
+
+void print_text(std::FILE* out, const std::string& text) {
+    std::fputs(text.c_str(), out);
+    std::fflush(out);
+}
+
+void wait_for_a_key_if_alone_on_the_console() {}
 
 #endif
 

@@ -3,13 +3,16 @@
 // new files made exclusively, and the steps that replace an output whole. One branch for POSIX
 // systems and one for Windows, both in platform.cpp.
 //
-// Names are the 8-bit strings the command line gives: bytes as they are on POSIX systems, the
-// ANSI code page on Windows.
+// Names are 8-bit strings: on POSIX systems the bytes the command line gives, on Windows UTF-8,
+// made from the system's UTF-16 names and made back into them for every call, so that every name
+// Windows can store opens the file it names.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace varnel::platform {
 
@@ -113,6 +116,34 @@ bool same_file(const std::string& a, const std::string& b);
 
 // The current directory's full path; false when it cannot be read.
 bool current_directory(std::string& path);
+
+// The arguments after the program's name.
+std::vector<std::string> program_arguments(int argc, char** argv);
+
+// A name with * or ? in its last part stands for the files that match it, sorted, on Windows,
+// whose command shell leaves that to the program; one that matches nothing stands for itself.
+// Elsewhere the shell has done it, and a name is itself.
+std::vector<std::string> expand_pattern(const std::string& name);
+
+// A name as the M32 header holds it: on Windows in the ANSI code page, '?' for a character it
+// cannot show; elsewhere as it is.
+std::string header_text(const std::string& text);
+
+// Prints text at once, so that a build script's log keeps its order. On Windows the console
+// shows every character of it; redirected, it is in the console's code page.
+void print_text(std::FILE* out, const std::string& text);
+
+// When the program is alone on a console of its own (Windows, started from Explorer), asks for
+// a key before the console closes, so that its lines can be read.
+void wait_for_a_key_if_alone_on_the_console();
+
+// Names on Windows are UTF-8 text, whose characters may take several bytes; elsewhere every byte
+// of a name counts as a character.
+#ifdef _WIN32
+inline constexpr bool kNamesAreUtf8 = true;
+#else
+inline constexpr bool kNamesAreUtf8 = false;
+#endif
 
 // The separator of folders in a path of this system.
 #ifdef _WIN32

@@ -41,7 +41,27 @@ TEST(OutputName, ReplacesTheLastThreeCharacters) {
         {"photo.tga ", "photo.tm32"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(output_name(c.input), c.output) << c.input;
+        EXPECT_EQ(output_name(c.input, false), c.output) << c.input;
+        EXPECT_EQ(output_name(c.input, true), c.output) << c.input;
+    }
+}
+
+// Where names are UTF-8 text (Windows), a character may take several bytes; elsewhere each byte
+// of a name is a character, as the system sees it.
+TEST(OutputName, CountsCharactersOfUtf8TextWhereNamesAreText) {
+    const struct {
+        const char* input;
+        const char* bytes;
+        const char* text;
+    } cases[] = {
+        {"tga.b\xC3\xA4k", "tga.bm32", "tga.m32"},
+        {"\xE5\xA3\x81.tga", "\xE5\xA3\x81.m32", "\xE5\xA3\x81.m32"},
+        {"tga\xE5\xA3\x81\xE5\xA3\x81\xE5\xA3\x81", "tga\xE5\xA3\x81\xE5\xA3\x81m32", "tgam32"},
+        {"tga\xF0\x9F\x99\x82", "tga\xF0m32", "tm32"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(output_name(c.input, false), c.bytes) << c.input;
+        EXPECT_EQ(output_name(c.input, true), c.text) << c.input;
     }
 }
 

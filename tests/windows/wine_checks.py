@@ -304,6 +304,85 @@ def check_case_of_names(c):
              f"outputs left: {sorted(outputs)}")
 
 
+def check_names_outside_the_code_page(c):
+    """Every name opens the file it names. A character Windows-1252 lacks shows as ? in the
+    messages and the header name, and the file is converted all the same; a full-width letter,
+    which best fit would turn into the plain one, converts its own file and leaves the output of
+    the plain name's file alone."""
+    stone, files, tpl = stone_scene(c)
+    put(stone, "\u58c1.tga", files["wall.tga"])
+    files["\u58c1.tga"] = files["wall.tga"]
+    files["\u58c1.m32"] = m32("stone/?.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("a name with a character outside the code page", stone, ["\u58c1.tga"],
+                crlf(progress("?.tga", 3, 2)), 0, files)
+
+    stone, files, tpl = stone_scene(c)
+    own = tga(WIDTH, HEIGHT, bytes(reversed(AWKWARD_PIXELS)))
+    put(stone, "\uff57all.tga", own)
+    put(stone, "wall.m32", b"the output of wall.tga")
+    files["\uff57all.tga"] = own
+    files["wall.m32"] = b"the output of wall.tga"
+    files["\uff57all.m32"] = m32("stone/?all.m32", tpl, WIDTH, HEIGHT,
+                                  bytes(reversed(AWKWARD_PIXELS)))
+    c.check_run("a full-width look-alike of another file's name", stone, ["\uff57all.tga"],
+                crlf(progress("?all.tga", 3, 2)), 0, files)
+
+
+def check_patterns(c):
+    """The command prompt leaves * and ? to the program: varnel expands them, sorted, and a
+    pattern that matches nothing is the missing file it names."""
+    stone, files, tpl = stone_scene(c)
+    for name in ("b.tga", "a.tga", "sub/wall.tga"):
+        put(stone, name, files["wall.tga"])
+        files[name] = files["wall.tga"]
+    for name in ("a", "b", "wall"):
+        files[name + ".m32"] = m32(f"stone/{name}.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("*.tga converts every match in sorted order", stone, ["*.tga"],
+                crlf(progress("a.tga", 3, 2) + progress("b.tga", 3, 2) +
+                     progress("wall.tga", 3, 2)), 0, files)
+    files["sub/wall.m32"] = m32("stone/sub\\wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("a pattern keeps its folder part", stone, ["sub\\w?ll.tga"],
+                crlf(progress("sub\\wall.tga", 3, 2)), 0, files)
+    c.check_run("a pattern that matches nothing", stone, ["none*.tga"],
+                crlf("none*.tga does not exist !\n"), BAD_INPUT, files)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def check_drop_helper(c):
+    """Files dropped on varnel-drop.cmd, from two folders, are each converted in their own folder
+    by their bare names, whatever folder the script starts in: each folder's path.ini is used
+    and the header names are the usual folder/name.m32."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
+                          "windows", "varnel-drop.cmd")
+    # No space in its path: cmd /c takes quotes round its first word for its own.
+    bin_folder = c.folder("tools")
+    shutil.copy(c.exe, os.path.join(bin_folder, "varnel.exe"))
+    with open(script, "rb") as f:
+        text = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+    put(bin_folder, "varnel-drop.cmd", text)
+    stone, stone_files, stone_tpl = stone_scene(c)
+    wood, wood_files, wood_tpl = stone_scene(c, folder_name="old wood")
+    elsewhere = c.folder("elsewhere")
+    c.count += 1
+    done = subprocess.run(c.emulator + ["cmd", "/c", windows_path(os.path.join(bin_folder,
+                                                                               "varnel-drop.cmd")),
+                                        windows_path(os.path.join(stone, "wall.tga")),
+                                        windows_path(os.path.join(wood, "wall.tga"))],
+                          cwd=elsewhere, stdin=subprocess.DEVNULL, capture_output=True,
+                          env=dict(os.environ, LC_ALL="C.UTF-8"))
+    name = "files from two folders dropped on varnel-drop.cmd"
+    c.expect(name, crlf(progress("wall.tga", 3, 2)) in done.stdout, f"output {done.stdout!r}")
+    for folder, files, tpl, header in ((stone, stone_files, stone_tpl, "stone/wall.m32"),
+                                       (wood, wood_files, wood_tpl, "old wood/wall.m32")):
+        files["wall.m32"] = m32(header, tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+        left = files_below(folder)
+        c.expect(name, left == files, f"{header}: files {sorted(left)}")
+    c.expect(name, files_below(elsewhere) == {}, "files left in the folder it started in")
+
+
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
@@ -323,6 +402,9 @@ def main():
         check_messages(checker)
         check_case_of_names(checker)
         check_ansi_names(checker)
+        check_names_outside_the_code_page(checker)
+        check_patterns(checker)
+        check_drop_helper(checker)
     finally:
         shutil.rmtree(work)
     for failure in checker.failures:
