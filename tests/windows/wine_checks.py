@@ -347,6 +347,24 @@ def check_patterns(c):
                 crlf("none*.tga does not exist !\n"), BAD_INPUT, files)
 
 
+def check_no_key_asked_when_redirected(c):
+    """A script's varnel never waits for a key: with its input a pipe that stays open, and its
+    output captured, it ends by itself."""
+    stone, files, tpl = stone_scene(c)
+    c.count += 1
+    name = "no key asked for with input and output redirected"
+    with subprocess.Popen(c.emulator + [c.exe, "wall.tga"], cwd=stone, stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE) as run:
+        try:
+            run.wait(timeout=60)
+            output = run.stdout.read()
+            c.expect(name, output == crlf(progress("wall.tga", 3, 2)), f"output {output!r}")
+        except subprocess.TimeoutExpired:
+            run.kill()
+            c.failures.append(f"{name}: still running after a minute")
+        run.stdin.close()
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -405,6 +423,7 @@ def main():
         check_names_outside_the_code_page(checker)
         check_patterns(checker)
         check_drop_helper(checker)
+        check_no_key_asked_when_redirected(checker)
     finally:
         shutil.rmtree(work)
     for failure in checker.failures:
