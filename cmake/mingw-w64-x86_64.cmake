@@ -22,4 +22,4 @@ set(CMAKE_PROJECT_varnel_INCLUDE "${CMAKE_CURRENT_LIST_DIR}/wine-prefix.cmake")
 
 # There is no GoogleTest built for MinGW on Debian: the package found through this folder builds
 # one from the sources that libgtest-dev ships.
-set(GTest_DIR "${CMAKE_CURRENT_LIST_DIR}/mingw-gtest" CACHE PATH "GoogleTest for the Windows build")
+set(GTest_DIR "${CMAKE_CURRENT_LIST_DIR}/gtest-from-source" CACHE PATH "GoogleTest for the Windows build")

@@ -174,7 +174,16 @@ struct Child {
     int output = -1;
 };
 
+// Under qemu-user the child is qemu, which runs varnel in its own process: killing the child
+// kills the conversion.
 Child start_varnel(const fs::path& folder, const std::string& input) {
+    std::vector<std::string> words = varnel_command();
+    words.push_back(input);
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     int pipe_ends[2];
     if (::pipe(pipe_ends) != 0) {
         throw std::runtime_error("no pipe");
@@ -185,7 +194,7 @@ Child start_varnel(const fs::path& folder, const std::string& input) {
         ::close(pipe_ends[0]);
         ::dup2(pipe_ends[1], 1);
         if (::chdir(folder.c_str()) == 0) {
-            ::execl(VARNEL_EXE, "varnel", input.c_str(), static_cast<char*>(nullptr));
+            ::execvp(argv[0], argv.data());
         }
         ::_exit(127);
     }

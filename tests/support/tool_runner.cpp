@@ -159,13 +159,25 @@ std::string unique_name() {
 
 }  // namespace
 
+std::vector<std::string> varnel_command() {
+#ifdef VARNEL_EMULATOR
+    std::vector<std::string> words{VARNEL_EMULATOR};
+#else
+    std::vector<std::string> words;
+#endif
+    words.push_back(native_path(VARNEL_EXE));
+    return words;
+}
+
 ToolRun run_varnel(const fs::path& folder, const std::vector<std::string>& arguments) {
     TempFolder capture;
     const fs::path out_file = capture.path / "stdout";
     const fs::path err_file = capture.path / "stderr";
-    std::string command = quote(native_path(VARNEL_EXE));
-    for (const std::string& argument : arguments) {
-        command += " " + quote(argument);
+    std::vector<std::string> words = varnel_command();
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::string command;
+    for (const std::string& word : words) {
+        command += (command.empty() ? "" : " ") + quote(word);
     }
     ToolRun run;
     run.status = run_command(folder, command, out_file, err_file);

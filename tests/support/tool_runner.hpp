@@ -14,6 +14,10 @@ struct ToolRun {
     std::string errors;  // standard error
 };
 
+// The words that start the built varnel: its path, behind the emulator and the emulator's
+// arguments when the tests run a cross build under one on the build machine.
+std::vector<std::string> varnel_command();
+
 // Runs varnel with `arguments` in `folder`. The captured output is kept outside that folder, so
 // that the folder holds only what the run left there.
 ToolRun run_varnel(const std::filesystem::path& folder, const std::vector<std::string>& arguments);

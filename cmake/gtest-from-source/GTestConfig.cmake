@@ -1,5 +1,7 @@
-# GoogleTest for the Windows build, compiled from the sources of Debian's libgtest-dev with the
-# cross compiler. Its build names the targets as the system package does: GTest::gtest and
+# GoogleTest compiled from the sources of Debian's libgtest-dev with the build's own compiler and
+# flags, for the builds that cannot link Debian's library: the cross builds (Windows, AArch64,
+# s390x, i686) and the clang build with libc++, whose C++ library differs from the one Debian's
+# was compiled against. Its build names the targets as the system package does: GTest::gtest and
 # GTest::gtest_main.
 if(TARGET GTest::gtest)
     return()
