@@ -92,18 +92,15 @@ std::uint32_t Writer::rows_left() const {
 }
 
 // The new file lies in the output's own folder, so that the final rename never crosses file
-// systems, under a name no other program uses. It is tracked before it exists, so that no
+// systems, under a name no other program uses, and tracked from the moment it exists, so that no
 // interruption can leave it behind.
 bool Writer::create_temporary() {
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string name = platform::beside(target_, ".varnel-" + random_suffix() + ".tmp");
-        tracked_ = platform::track_unfinished_file(name);
-        if (platform::create_new_file(name, file_)) {
+        if (platform::create_new_file(name, file_, tracked_)) {
             temporary_ = name;
             return true;
         }
-        platform::untrack_unfinished_file(tracked_);
-        tracked_ = -1;
     }
     return false;
 }

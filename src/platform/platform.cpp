@@ -21,6 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <csignal>
 #endif
@@ -34,6 +36,29 @@ namespace {
 // any thread, and the thread that owns the name never both free it.
 constexpr int kUnfinishedSlots = static_cast<int>(kMostUnfinishedFiles);
 std::atomic<char*> g_unfinished[kUnfinishedSlots];
+
+// Threads between tracking a new file and having it, and whether an interruption is ending the
+// process: an interruption waits for the first to come to none, and once it has begun no new file
+// is made, so that it finds every new file there is.
+std::atomic<int> g_creating{0};
+std::atomic<bool> g_ending{false};
+
+void stop_new_files() {
+    g_ending.store(true);
+    while (g_creating.load() > 0) {
+    }
+}
+
+struct Creating {
+    Creating() {
+        ++g_creating;
+    }
+    ~Creating() {
+        --g_creating;
+    }
+    Creating(const Creating&) = delete;
+    Creating& operator=(const Creating&) = delete;
+};
 
 }  // namespace
 
@@ -274,12 +299,19 @@ std::string beside(const std::string& path, const std::string& file_name) {
     return last == std::string::npos ? file_name : path.substr(0, last + 1) + file_name;
 }
 
-bool create_new_file(const std::string& name, File& file) {
+namespace {
+
+bool open_new_file(const std::string& name, File& file) {
     file.handle =
         checked(CreateFileW(wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     return is_open(file);
 }
+
+// The console's events come on a thread of their own, never on one that makes a file.
+struct InterruptionsHeld {};
+
+}  // namespace
 
 void reserve_space(const File&, std::uint64_t) {}
 
@@ -329,6 +361,7 @@ namespace {
 // Runs on a thread of its own. The new files were opened for deleting too: each goes once the
 // process has closed it, which it does on its way out.
 BOOL WINAPI remove_unfinished_and_end(DWORD event) {
+    stop_new_files();
     for (std::atomic<char*>& slot : g_unfinished) {
         if (char* name = slot.exchange(nullptr)) {
             DeleteFileW(wide(name).c_str());
@@ -583,11 +616,39 @@ std::string beside(const std::string& path, const std::string& file_name) {
     return last == std::string::npos ? file_name : path.substr(0, last + 1) + file_name;
 }
 
-bool create_new_file(const std::string& name, File& file) {
+namespace {
+
+// The signals that end a process unless it handles them, and that a user or a system sends to
+// stop a program.
+constexpr int kInterruptionSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGALRM, SIGTERM,
+                                        SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+
+bool open_new_file(const std::string& name, File& file) {
     file.handle =
         ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kNoTerminal, 0666);
     return is_open(file);
 }
+
+// An interruption that comes while this thread makes a file waits until it is made, so that the
+// interruption never waits for this thread while running on it.
+struct InterruptionsHeld {
+    sigset_t before{};
+    InterruptionsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : kInterruptionSignals) {
+            sigaddset(&held, signal);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &held, &before);
+    }
+    ~InterruptionsHeld() {
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+};
+
+}  // namespace
 
 void reserve_space([[maybe_unused]] const File& file, [[maybe_unused]] std::uint64_t size) {
 #ifdef __linux__
@@ -643,12 +704,9 @@ std::string comparable_path(const std::string& name) {
 
 namespace {
 
-// The signals that end a process unless it handles them, and that a user or a system sends to
-// stop a program. Only calls that are safe in a signal handler are made.
-constexpr int kInterruptions[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGALRM, SIGTERM,
-                                  SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
-
+// Only calls that are safe in a signal handler are made.
 extern "C" void remove_unfinished_and_end(int signal) {
+    stop_new_files();
     for (std::atomic<char*>& slot : g_unfinished) {
         if (char* name = slot.exchange(nullptr)) {
             ::unlink(name);
@@ -667,10 +725,10 @@ void remove_unfinished_files_on_interrupt() {
     struct sigaction handler {};
     handler.sa_handler = remove_unfinished_and_end;
     sigemptyset(&handler.sa_mask);
-    for (const int signal : kInterruptions) {
+    for (const int signal : kInterruptionSignals) {
         sigaddset(&handler.sa_mask, signal);
     }
-    for (const int signal : kInterruptions) {
+    for (const int signal : kInterruptionSignals) {
         struct sigaction before {};
         // A signal the caller chose to ignore (nohup, a background job) stays ignored.
         if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
@@ -719,5 +777,21 @@ void print_text(std::FILE* out, const std::string& text) {
 void wait_for_a_key_if_alone_on_the_console() {}
 
 #endif
+
+bool create_new_file(const std::string& name, File& file, int& tracked) {
+    const InterruptionsHeld held;
+    const Creating creating;
+    tracked = -1;
+    if (g_ending.load()) {
+        return false;
+    }
+    tracked = track_unfinished_file(name);
+    if (!open_new_file(name, file)) {
+        untrack_unfinished_file(tracked);
+        tracked = -1;
+        return false;
+    }
+    return true;
+}
 
 }  // namespace varnel::platform

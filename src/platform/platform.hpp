@@ -77,8 +77,9 @@ Existing inspect_existing(const std::string& name);
 std::string beside(const std::string& path, const std::string& file_name);
 
 // Creates a new file for writing, which must not exist under that name in any form (a link in
-// its place is refused).
-bool create_new_file(const std::string& name, File& file);
+// its place is refused), and tracks it (see track_unfinished_file) in the same step, which no
+// interruption can come between: `tracked` is its slot, -1 when it could not be tracked.
+bool create_new_file(const std::string& name, File& file, int& tracked);
 
 // Asks the system to set aside `size` bytes for the file, where it can; the file is then that
 // long.
