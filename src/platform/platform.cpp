@@ -779,7 +779,7 @@ void wait_for_a_key_if_alone_on_the_console() {}
 #endif
 
 bool create_new_file(const std::string& name, File& file, int& tracked) {
-    const InterruptionsHeld held;
+    [[maybe_unused]] const InterruptionsHeld held;
     const Creating creating;
     tracked = -1;
     if (g_ending.load()) {
