@@ -168,41 +168,6 @@ TEST(FullDisk, FailedOutputLeavesNoTraceAndTheOldFileIntact) {
 #endif
 
 #ifndef _WIN32
-// varnel started in `folder` with its standard output on a pipe.
-struct Child {
-    pid_t pid = -1;
-    int output = -1;
-};
-
-// Under qemu-user the child is qemu, which runs varnel in its own process: killing the child
-// kills the conversion.
-Child start_varnel(const fs::path& folder, const std::string& input) {
-    std::vector<std::string> words = varnel_command();
-    words.push_back(input);
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    int pipe_ends[2];
-    if (::pipe(pipe_ends) != 0) {
-        throw std::runtime_error("no pipe");
-    }
-    Child child;
-    child.pid = ::fork();
-    if (child.pid == 0) {
-        ::close(pipe_ends[0]);
-        ::dup2(pipe_ends[1], 1);
-        if (::chdir(folder.c_str()) == 0) {
-            ::execvp(argv[0], argv.data());
-        }
-        ::_exit(127);
-    }
-    ::close(pipe_ends[1]);
-    child.output = pipe_ends[0];
-    return child;
-}
-
 void wait_for_line(int output, const std::string& line_end) {
     std::string seen;
     char c = 0;
@@ -252,7 +217,7 @@ TEST(KilledRun, OutputNameHoldsTheOldFileOrTheWholeNewOneNeverAPart) {
                 write_bytes(folder.path / "big.m32", old);
             }
 
-            const Child child = start_varnel(folder.path, "big.tga");
+            const StartedVarnel child = start_varnel(folder.path, {"big.tga"});
             wait_for_line(child.output, "bytes in memory\n");
             int status = 0;
             std::intmax_t written = -1;

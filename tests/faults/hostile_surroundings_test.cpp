@@ -43,53 +43,6 @@ bool under_emulator() {
     return varnel_command().size() > 1;
 }
 
-struct Limit {
-    int resource;
-    rlim_t value;
-};
-
-// varnel started in `folder` with its standard output on a pipe, as a shell starts a program in
-// the foreground: with the signals that stop programs at their defaults.
-struct Child {
-    pid_t pid = -1;
-    int output = -1;
-};
-
-Child start(const fs::path& folder, const std::vector<std::string>& arguments,
-            std::optional<Limit> limit = std::nullopt) {
-    std::vector<std::string> words = varnel_command();
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    int ends[2];
-    if (::pipe(ends) != 0) {
-        throw std::runtime_error("no pipe");
-    }
-    Child child;
-    child.pid = ::fork();
-    if (child.pid == 0) {
-        ::dup2(ends[1], 1);
-        // Only the standard streams: a limit on open files counts whatever else is open.
-        for (int fd = 3; fd < 1024; ++fd) {
-            ::close(fd);
-        }
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
-            std::signal(signal, SIG_DFL);
-        }
-        const rlimit value{limit ? limit->value : 0, limit ? limit->value : 0};
-        if (::chdir(folder.c_str()) == 0 && (!limit || ::setrlimit(limit->resource, &value) == 0)) {
-            ::execvp(argv[0], argv.data());
-        }
-        ::_exit(127);
-    }
-    ::close(ends[1]);
-    child.output = ends[0];
-    return child;
-}
-
 std::string read_all(int fd) {
     std::string text;
     char buffer[4096];
@@ -105,15 +58,16 @@ struct Ended {
     std::string output;
 };
 
-Ended finish(const Child& child) {
+Ended finish(const StartedVarnel& child) {
     Ended ended;
     ended.output = read_all(child.output);
     ::waitpid(child.pid, &ended.status, 0);
     return ended;
 }
 
-Ended run_limited(const fs::path& folder, const std::vector<std::string>& arguments, Limit limit) {
-    return finish(start(folder, arguments, limit));
+Ended run_limited(const fs::path& folder, const std::vector<std::string>& arguments,
+                  ProcessLimit limit) {
+    return finish(start_varnel(folder, arguments, &limit));
 }
 
 // The name of varnel's new file in `folder`, once it exists and while the child runs.
@@ -169,7 +123,7 @@ TEST(Interruption, RemovesTheNewFilesAndEndsAsTheSignalWould) {
         const std::vector<std::string> before = scene.files();
         bool interrupted = false;
         for (int attempt = 0; attempt < 5 && !interrupted; ++attempt) {
-            const Child child = start(scene.folder.path, c.arguments);
+            const StartedVarnel child = start_varnel(scene.folder.path, c.arguments);
             if (wait_for_new_file(scene.folder.path, child.pid)) {
                 ::kill(child.pid, c.signal);
             }
@@ -213,7 +167,7 @@ TEST(SwappedName, OnlyWhatVarnelMadeIsTouched) {
     for (int attempt = 0; attempt < 5 && !swapped; ++attempt) {
         LargeScene scene;
         ::chmod((scene.folder.path / "big.m32").c_str(), 0666);
-        const Child child = start(scene.folder.path, {"big.tga"});
+        const StartedVarnel child = start_varnel(scene.folder.path, {"big.tga"});
         const std::optional<fs::path> name = wait_for_new_file(scene.folder.path, child.pid);
         if (name && ::kill(child.pid, SIGSTOP) == 0 && fs::exists(*name)) {
             fs::rename(*name, elsewhere.path / "taken");

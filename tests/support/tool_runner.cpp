@@ -13,7 +13,11 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace varnel::testing {
@@ -242,5 +246,43 @@ std::vector<std::string> list_files(const fs::path& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+#ifndef _WIN32
+StartedVarnel start_varnel(const fs::path& folder, const std::vector<std::string>& arguments,
+                           const ProcessLimit* limit) {
+    std::vector<std::string> words = varnel_command();
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        throw std::runtime_error("no pipe");
+    }
+    StartedVarnel child;
+    child.pid = ::fork();
+    if (child.pid == 0) {
+        ::dup2(ends[1], 1);
+        // Only the standard streams: a limit on open files counts whatever else is open.
+        for (int fd = 3; fd < 1024; ++fd) {
+            ::close(fd);
+        }
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+            std::signal(signal, SIG_DFL);
+        }
+        const rlimit value{limit ? limit->value : 0, limit ? limit->value : 0};
+        if (::chdir(folder.c_str()) == 0 &&
+            (limit == nullptr || ::setrlimit(limit->resource, &value) == 0)) {
+            ::execvp(argv[0], argv.data());
+        }
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    child.output = ends[0];
+    return child;
+}
+#endif
 
 }  // namespace varnel::testing

@@ -22,6 +22,27 @@ std::vector<std::string> varnel_command();
 // that the folder holds only what the run left there.
 ToolRun run_varnel(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
 
+#ifndef _WIN32
+// A limit on the started process (setrlimit), such as RLIMIT_FSIZE.
+struct ProcessLimit {
+    int resource;
+    unsigned long value;
+};
+
+// varnel started in `folder` and left running, with its standard output on a pipe, as a shell
+// starts a program in the foreground: only the standard streams open and the signals that stop
+// programs at their defaults. Under qemu-user the process is qemu, which runs varnel in itself:
+// a signal to it reaches the conversion.
+struct StartedVarnel {
+    int pid = -1;
+    int output = -1;  // read end of the pipe
+};
+
+StartedVarnel start_varnel(const std::filesystem::path& folder,
+                           const std::vector<std::string>& arguments,
+                           const ProcessLimit* limit = nullptr);
+#endif
+
 // The platform's line end for text the tool prints: "\r\n" on Windows, "\n" elsewhere.
 std::string text_lines(const std::string& text_with_lf);
 
