@@ -46,10 +46,6 @@ void end_file(Lines& lines, std::size_t file) {
     }
 }
 
-bool names_a_tga(const std::string& name) {
-    return name.find("tga") != std::string::npos || name.find("TGA") != std::string::npos;
-}
-
 // The status the file ends with, its message printed.
 int convert_one(const Settings& settings, Workspace& workspace, const std::string& name,
                 std::size_t file, Lines& lines) {

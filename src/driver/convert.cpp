@@ -124,6 +124,10 @@ bool is_input_side(Message message) {
 
 }  // namespace
 
+bool names_a_tga(const std::string& name) {
+    return name.find("tga") != std::string::npos || name.find("TGA") != std::string::npos;
+}
+
 Step convert_file(const Settings& settings, Workspace& workspace, const std::string& input_name,
                   const Print& print) {
     tga::Reader& reader = workspace.reader;

@@ -26,6 +26,9 @@ struct Workspace {
     m32::Writer writer;
 };
 
+// The names varnel converts hold "tga" or "TGA" somewhere; the test is case-sensitive.
+bool names_a_tga(const std::string& name);
+
 // Converts the named file, printing its progress lines through `print` as they come. Returns
 // the failure that ended it, if any; its message is left to the caller to print.
 std::optional<Report> convert_file(const Settings& settings, Workspace& workspace,

@@ -1,8 +1,5 @@
 #include "driver/path_ini.hpp"
 
-#include <algorithm>
-#include <new>
-
 #include "platform/platform.hpp"
 
 namespace varnel::driver {
@@ -28,23 +25,15 @@ std::string template_prefix_from(const std::string& text) {
     return line;
 }
 
-PathIniRead read_template_prefix(std::string& prefix, std::uint64_t& bytes) {
+bool read_template_prefix(std::string& prefix) {
     platform::File file;
     if (platform::open_for_reading(kPathIniName, file) != platform::OpenResult::Opened) {
-        return PathIniRead::Missing;
+        return false;
     }
     std::string text;
     for (std::uint64_t offset = 0;;) {
         const std::size_t scanned = text.size();
-        try {
-            if (text.capacity() - text.size() < kPieceBytes) {
-                bytes = std::max<std::uint64_t>(2 * text.capacity(), text.size() + kPieceBytes);
-                text.reserve(static_cast<std::size_t>(bytes));
-            }
-            text.resize(scanned + kPieceBytes);
-        } catch (const std::bad_alloc&) {
-            return PathIniRead::OutOfMemory;
-        }
+        text.resize(scanned + kPieceBytes);
         const std::size_t got = platform::read_at(
             file, offset, reinterpret_cast<std::uint8_t*>(&text[scanned]), kPieceBytes);
         text.resize(scanned + got);
@@ -54,7 +43,7 @@ PathIniRead read_template_prefix(std::string& prefix, std::uint64_t& bytes) {
         }
     }
     prefix = template_prefix_from(text);
-    return PathIniRead::Ok;
+    return true;
 }
 
 }  // namespace varnel::driver

@@ -1,7 +1,6 @@
 // The template prefix, read from the first line of path.ini.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace varnel::driver {
@@ -16,11 +15,8 @@ inline constexpr char kPathIniName[] = "path.ini";
 // Spaces stay: a prefix may begin or end with one.
 std::string template_prefix_from(const std::string& text);
 
-enum class PathIniRead { Ok, Missing, OutOfMemory };
-
 // Reads path.ini up to the end of its first line, once and in time linear in the line's length.
-// Missing when there is no regular file of that name or it cannot be read; with OutOfMemory,
-// `bytes` is the memory the line asked for.
-PathIniRead read_template_prefix(std::string& prefix, std::uint64_t& bytes);
+// False when there is no regular file of that name or it cannot be read.
+bool read_template_prefix(std::string& prefix);
 
 }  // namespace varnel::driver

@@ -56,20 +56,10 @@ Options parse(const std::vector<std::string>& arguments) {
     return options;
 }
 
-bool names_a_tga(const std::string& name) {
-    return name.find("tga") != std::string::npos || name.find("TGA") != std::string::npos;
-}
-
 // path.ini and the current directory: what every conversion of the run shares.
 std::optional<Report> read_settings(Settings& settings) {
-    std::uint64_t bytes = 0;
-    switch (read_template_prefix(settings.prefix, bytes)) {
-        case PathIniRead::Ok:
-            break;
-        case PathIniRead::Missing:
-            return Report{Message::NoPathIni, {}, {}};
-        case PathIniRead::OutOfMemory:
-            return Report{Message::OutOfMemory, std::to_string(bytes), {}};
+    if (!read_template_prefix(settings.prefix)) {
+        return Report{Message::NoPathIni, {}, {}};
     }
     std::string directory;
     settings.has_directory = platform::current_directory(directory);

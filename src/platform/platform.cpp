@@ -60,12 +60,7 @@ struct Creating {
     Creating& operator=(const Creating&) = delete;
 };
 
-}  // namespace
-
-unsigned processor_count() {
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
+// A slot for the name until untrack_unfinished_file; -1 when every slot is taken.
 int track_unfinished_file(const std::string& name) {
     for (int slot = 0; slot < kUnfinishedSlots; ++slot) {
         char* expected = nullptr;
@@ -80,6 +75,12 @@ int track_unfinished_file(const std::string& name) {
         delete[] copy;
     }
     return -1;
+}
+
+}  // namespace
+
+unsigned processor_count() {
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 void untrack_unfinished_file(int slot) {

@@ -77,8 +77,8 @@ Existing inspect_existing(const std::string& name);
 std::string beside(const std::string& path, const std::string& file_name);
 
 // Creates a new file for writing, which must not exist under that name in any form (a link in
-// its place is refused), and tracks it (see track_unfinished_file) in the same step, which no
-// interruption can come between: `tracked` is its slot, -1 when it could not be tracked.
+// its place is refused), and tracks it for interruptions to remove in the same step, which no
+// interruption can come between: `tracked` is its slot, -1 when too many are tracked.
 bool create_new_file(const std::string& name, File& file, int& tracked);
 
 // Asks the system to set aside `size` bytes for the file, where it can; the file is then that
@@ -100,9 +100,8 @@ void remove_file(const std::string& name);
 // limit makes writes fail instead of ending the process. Call once, before any file is tracked.
 void remove_unfinished_files_on_interrupt();
 
-// Tracks a file by name until untracked; -1 when more than kMostUnfinishedFiles are tracked.
+// New files are tracked (see create_new_file) until untracked; no more than this many at once.
 inline constexpr unsigned kMostUnfinishedFiles = 256;
-int track_unfinished_file(const std::string& name);
 void untrack_unfinished_file(int slot);
 
 // A text that names of one file share, whether it exists or not: its absolute path with links

@@ -61,6 +61,15 @@ VectorPath best_path() {
 // Chosen once, on first use; tests may choose another.
 std::atomic<int> g_path{-1};
 
+VectorPath vector_path_in_use() {
+    int path = g_path.load(std::memory_order_relaxed);
+    if (path < 0) {
+        path = static_cast<int>(best_path());
+        g_path.store(path, std::memory_order_relaxed);
+    }
+    return static_cast<VectorPath>(path);
+}
+
 #ifdef VARNEL_X86_PATHS
 // Converts whole groups of 4 pixels and returns how many pixels it converted. Each 16-byte load
 // of 24-bit pixels uses 12 bytes, so it stops while fewer than 16 bytes are left to read.
@@ -518,8 +527,12 @@ std::array<std::uint8_t, sizeof(Word)> or_of_pixels(const std::uint8_t* in, std:
 
 }  // namespace
 
+std::size_t palette_slots(PixelKind index_kind) {
+    return index_kind == PixelKind::Index8 ? 256 : 65536;
+}
+
 Palette build_palette(const Layout& layout, const std::uint8_t* entries) {
-    const std::size_t slots = layout.pixel_kind == PixelKind::Index8 ? 256 : 65536;
+    const std::size_t slots = palette_slots(layout.pixel_kind);
     Palette palette;
     palette.rgba.assign(slots * kRecordBytes, 0);
     const std::size_t first = layout.header.map_first_index;
@@ -626,13 +639,9 @@ std::vector<VectorPath> usable_vector_paths() {
     return paths;
 }
 
-VectorPath vector_path_in_use() {
-    int path = g_path.load(std::memory_order_relaxed);
-    if (path < 0) {
-        path = static_cast<int>(best_path());
-        g_path.store(path, std::memory_order_relaxed);
-    }
-    return static_cast<VectorPath>(path);
+bool byte_shuffle_in_use() {
+    const VectorPath path = vector_path_in_use();
+    return path == VectorPath::Ssse3 || path == VectorPath::Avx2 || path == VectorPath::Avx512;
 }
 
 void use_vector_path(VectorPath path) {

@@ -21,6 +21,9 @@ struct Palette {
     std::size_t end_defined = 0;
 };
 
+// The entries of the table for indices of this kind: every value they can take.
+std::size_t palette_slots(PixelKind index_kind);
+
 // Builds the table from the colour map's stored entries; entries whose index lies beyond what
 // the pixels can name are dropped.
 Palette build_palette(const Layout& layout, const std::uint8_t* entries);
@@ -70,7 +73,9 @@ enum class VectorPath {
 // conversions use by default last.
 std::vector<VectorPath> usable_vector_paths();
 
-VectorPath vector_path_in_use();
+// True when the path in use shuffles bytes (SSSE3 and the tiers above it), as RLE packets of 24-
+// and 32-bit pixels are made into records too.
+bool byte_shuffle_in_use();
 
 // Makes conversions use `path`, which must be usable; for tests that hold every path against
 // the plain one.

@@ -274,9 +274,7 @@ Decoded RleStream::decode_in_window(Sink& sink, std::uint64_t& count) {
 #ifdef VARNEL_X86_PACKETS
     if constexpr (std::is_same_v<Sink, RecordSink>) {
         const PixelKind kind = sink.format.kind;
-        const VectorPath path = vector_path_in_use();
-        if ((kind == PixelKind::Bgr24 || kind == PixelKind::Bgra32) &&
-            (path == VectorPath::Ssse3 || path == VectorPath::Avx2 || path == VectorPath::Avx512)) {
+        if ((kind == PixelKind::Bgr24 || kind == PixelKind::Bgra32) && byte_shuffle_in_use()) {
             const std::uint8_t alpha_or =
                 kind == PixelKind::Bgra32 && sink.format.keep_alpha ? 0 : 255;
             if (kind == PixelKind::Bgr24 && window_length_ >= kVectorMargin<3>) {
