@@ -58,7 +58,6 @@ Writer::Opened Writer::open(const std::string& name, const HeaderStart& start,
     // The pending part of the file never reaches kWriteAlignment bytes, and the header joins it
     // only where it is shorter than that.
     capacity_ = kWriteAlignment + rows_per_block_ * row_bytes_;
-    memory_requested_ = capacity_;
     if (!buffer_ || capacity_ > allocated_) {
         buffer_.reset(new (std::nothrow) std::uint8_t[capacity_]);
         allocated_ = buffer_ ? capacity_ : 0;
@@ -84,7 +83,7 @@ Writer::Opened Writer::open(const std::string& name, const HeaderStart& start,
 }
 
 std::uint64_t Writer::memory_requested() const {
-    return memory_requested_;
+    return capacity_;
 }
 
 std::uint32_t Writer::rows_left() const {

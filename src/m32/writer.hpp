@@ -86,7 +86,6 @@ private:
     std::uint32_t rows_done_ = 0;
     std::uint32_t rows_per_block_ = 0;
     std::uint32_t room_rows_ = 0;  // rows in the room handed out last
-    std::uint64_t memory_requested_ = 0;
     bool failed_ = false;
     // Left uninitialised: only what was filled is written. It holds a block and the part of the
     // file next to it that is not yet written because it does not reach an aligned offset: for

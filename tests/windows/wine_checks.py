@@ -271,10 +271,9 @@ def check_messages(c):
 
 
 def check_ansi_names(c):
-    """Names reach varnel in the ANSI code page, as Windows-1252 bytes here; the input is found by
-    that name, and the header name holds the folder and the output name in the same code page.
-    The euro sign is byte 0x80 in Windows-1252 but not U+0080, so that a name read as Latin-1
-    shows."""
+    """A Windows-1252 character in the input's name and in the folder's: the input is found by its
+    name, and the header name and the redirected messages hold both in the code page, where the
+    euro sign is byte 0x80 (not U+0080, so that a name read as Latin-1 shows)."""
     stone, files, tpl = stone_scene(c)
     put(stone, "€uro.tga", files["wall.tga"])
     files["€uro.tga"] = files["wall.tga"]
