@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <mutex>
 #include <new>
 #include <thread>
 
 #include "driver/messages.hpp"
-#include "m32/naming.hpp"
-#include "platform/platform.hpp"
+#include "driver/schedule.hpp"
 
 namespace varnel::driver {
 
@@ -46,16 +44,26 @@ void end_file(Lines& lines, std::size_t file) {
     }
 }
 
+// The file is done in the schedule however its conversion ends.
+struct Ended {
+    Schedule& schedule;
+    std::size_t file;
+    ~Ended() {
+        schedule.done(file);
+    }
+};
+
 // The status the file ends with, its message printed.
-int convert_one(const Settings& settings, Workspace& workspace, const std::string& name,
+int convert_one(const Settings& settings, Workspace& workspace, const Job& job, Schedule& schedule,
                 std::size_t file, Lines& lines) {
     int status = 0;
     try {
+        const Ended ended{schedule, file};
         const std::optional<Report> failure =
-            names_a_tga(name)
-                ? convert_file(settings, workspace, name,
-                               [&](const std::string& text) { add_line(lines, file, text); })
-                : Report{Message::NoTgaName, {}, {}};
+            job.output.empty()
+                ? Report{Message::NoTgaName, {}, {}}
+                : convert_file(settings, workspace, job, schedule, file,
+                               [&](const std::string& text) { add_line(lines, file, text); });
         if (failure) {
             status = exit_status(failure->message);
             add_line(lines, file, message_text(*failure));
@@ -74,46 +82,25 @@ int convert_one(const Settings& settings, Workspace& workspace, const std::strin
     return status;
 }
 
-// The files in groups that write the same output, each group in the order of the names; the
-// groups in the order of their first names.
-std::vector<std::vector<std::size_t>> groups_by_output(const std::vector<std::string>& names) {
-    std::vector<std::vector<std::size_t>> groups;
-    std::map<std::string, std::size_t> group_of_output;
-    for (std::size_t file = 0; file < names.size(); ++file) {
-        if (!names_a_tga(names[file])) {
-            groups.push_back({file});
-            continue;
-        }
-        const std::string output = platform::comparable_path(m32::output_name(names[file]));
-        const auto [at, added] = group_of_output.emplace(output, groups.size());
-        if (added) {
-            groups.emplace_back();
-        }
-        groups[at->second].push_back(file);
-    }
-    return groups;
-}
-
 }  // namespace
 
-int convert_all(const Settings& settings, const std::vector<std::string>& names, unsigned workers,
+int convert_all(const Settings& settings, const std::vector<Job>& jobs, unsigned workers,
                 std::FILE* out) {
     Lines lines;
     lines.out = out;
-    lines.held.resize(names.size());
-    lines.done.resize(names.size());
-    std::vector<int> statuses(names.size());
-    const std::vector<std::vector<std::size_t>> groups = groups_by_output(names);
-    std::atomic<std::size_t> next_group{0};
+    lines.held.resize(jobs.size());
+    lines.done.resize(jobs.size());
+    std::vector<int> statuses(jobs.size());
+    Schedule schedule(jobs.size());
+    // Files are begun in their order, as the schedule needs.
+    std::atomic<std::size_t> next{0};
     const auto work = [&] {
         Workspace workspace;
-        for (std::size_t g; (g = next_group++) < groups.size();) {
-            for (const std::size_t file : groups[g]) {
-                statuses[file] = convert_one(settings, workspace, names[file], file, lines);
-            }
+        for (std::size_t file; (file = next++) < jobs.size();) {
+            statuses[file] = convert_one(settings, workspace, jobs[file], schedule, file, lines);
         }
     };
-    const std::size_t helpers = std::min<std::size_t>(workers, groups.size()) - 1;
+    const std::size_t helpers = std::min<std::size_t>(workers, jobs.size()) - 1;
     std::vector<std::thread> threads;
     try {
         threads.reserve(helpers);

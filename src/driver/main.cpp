@@ -4,7 +4,8 @@
 
 #include "driver/messages.hpp"
 #include "driver/run.hpp"
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
+#include "platform/interruptions.hpp"
 
 // Every allocation of the program, so that running out of memory anywhere is reported with the
 // size that could not be had.
@@ -49,6 +50,7 @@ void operator delete[](void* p, std::size_t) noexcept {
 }
 
 int main(int argc, char** argv) {
+    varnel::platform::open_missing_standard_streams();
     varnel::platform::remove_unfinished_files_on_interrupt();
     int status = 0;
     try {
@@ -56,6 +58,6 @@ int main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         status = varnel::driver::report_out_of_memory(stdout);
     }
-    varnel::platform::wait_for_a_key_if_alone_on_the_console();
+    varnel::platform::wait_for_a_key_if_started_from_explorer();
     return status;
 }

@@ -1,6 +1,6 @@
 #include "driver/messages.hpp"
 
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
 
 namespace varnel::driver {
 
@@ -24,7 +24,7 @@ constexpr Entry kMessages[] = {
     {Message::TemplateTooShort, "%s is too short to be a resolution template !\n", -1},
     {Message::OutputIsTemplate, "Won't overwrite the resolution template %s !\n", -1},
     {Message::NoCurrentDirectory, "Couldn't read the current directory !\n", -1},
-    {Message::HeaderNameTooLong, "Header name %s is longer than 99 characters !\n", -1},
+    {Message::HeaderNameTooLong, "Header name %s is longer than %s characters !\n", -1},
     {Message::CannotOpenOutput, "Error opening %s for writing.\n", -1},
     {Message::WriteFailed, "Error writing %s.\n", -1},
 };

@@ -1,6 +1,6 @@
 #include "driver/path_ini.hpp"
 
-#include "platform/platform.hpp"
+#include "platform/file.hpp"
 
 namespace varnel::driver {
 
@@ -27,15 +27,15 @@ std::string template_prefix_from(const std::string& text) {
 
 bool read_template_prefix(std::string& prefix) {
     platform::File file;
-    if (platform::open_for_reading(kPathIniName, file) != platform::OpenResult::Opened) {
+    if (file.open_for_reading(kPathIniName) != platform::File::Opened::Yes) {
         return false;
     }
     std::string text;
     for (std::uint64_t offset = 0;;) {
         const std::size_t scanned = text.size();
         text.resize(scanned + kPieceBytes);
-        const std::size_t got = platform::read_at(
-            file, offset, reinterpret_cast<std::uint8_t*>(&text[scanned]), kPieceBytes);
+        const std::size_t got =
+            file.read_at(offset, reinterpret_cast<std::uint8_t*>(&text[scanned]), kPieceBytes);
         text.resize(scanned + got);
         offset += got;
         if (got == 0 || line_end(text, scanned) != std::string::npos) {

@@ -8,13 +8,18 @@
 #include "driver/messages.hpp"
 #include "driver/path_ini.hpp"
 #include "m32/naming.hpp"
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
+#include "platform/folders.hpp"
+#include "platform/names.hpp"
 
 namespace varnel::driver {
 
 namespace {
 
-// Only these exact arguments are options; every other one names a file, as it always has.
+// Beyond this, more workers only wait for the disk.
+constexpr unsigned kMostWorkers = 256;
+
+// Only these exact arguments are options; every other one names a file.
 struct Options {
     enum class Show { Nothing, Help, Version } show = Show::Nothing;
     unsigned workers = 0;  // 0: one per processor
@@ -71,12 +76,17 @@ std::optional<Report> read_settings(Settings& settings) {
 }
 
 int convert_files(const Options& options, std::FILE* out) {
+    std::vector<Job> jobs;
+    for (const std::string& name : options.files) {
+        jobs.push_back(job_for(name));
+    }
     // Names before the first TGA name are answered before path.ini is read, as for a single name.
-    const auto first_tga = std::find_if(options.files.begin(), options.files.end(), names_a_tga);
-    for (auto it = options.files.begin(); it != first_tga; ++it) {
+    const auto first_tga =
+        std::find_if(jobs.begin(), jobs.end(), [](const Job& job) { return !job.output.empty(); });
+    for (auto it = jobs.begin(); it != first_tga; ++it) {
         print(out, message_text({Message::NoTgaName, {}, {}}));
     }
-    if (first_tga == options.files.end()) {
+    if (first_tga == jobs.end()) {
         return 0;
     }
     // A problem that concerns every file is reported once, and nothing is converted.
@@ -86,9 +96,9 @@ int convert_files(const Options& options, std::FILE* out) {
         return exit_status(failure->message);
     }
     const unsigned workers =
-        std::min(options.workers == 0 ? platform::processor_count() : options.workers,
-                 platform::kMostUnfinishedFiles);
-    return convert_all(settings, {first_tga, options.files.end()}, workers, out);
+        std::min({options.workers == 0 ? platform::processor_count() : options.workers,
+                  kMostWorkers, platform::workers_within_file_limit()});
+    return convert_all(settings, {first_tga, jobs.end()}, workers, out);
 }
 
 }  // namespace

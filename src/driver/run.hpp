@@ -1,4 +1,4 @@
-// One conversion, from the command line's arguments to the M32 file and the exit status.
+// A run of varnel, from the command line's arguments to the files it writes and its exit status.
 #pragma once
 
 #include <cstddef>

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "m32/naming.hpp"
-#include "platform/platform.hpp"
-
 namespace varnel::m32 {
 
 HeaderStart make_header_start(const std::string& header_name) {
@@ -15,28 +12,34 @@ HeaderStart make_header_start(const std::string& header_name) {
     return start;
 }
 
-TemplateRead read_template_block(const std::string& path, TemplateBlock& block) {
+TemplateRead Templates::read(const std::string& path, const platform::FileState* seen,
+                             TemplateBlock& block, platform::FileKey& key) {
+    const auto known = read_.find(path);
+    if (seen != nullptr && known != read_.end() && known->second.first == *seen) {
+        block = known->second.second;
+        key = seen->key;
+        return TemplateRead::Ok;
+    }
     platform::File file;
-    switch (platform::open_for_reading(path, file)) {
-        case platform::OpenResult::Opened:
+    switch (file.open_for_reading(path)) {
+        case platform::File::Opened::Yes:
             break;
-        case platform::OpenResult::Missing:
-        case platform::OpenResult::NotRegular:
+        case platform::File::Opened::Missing:
+        case platform::File::Opened::NotRegular:
             return TemplateRead::Missing;
-        case platform::OpenResult::Failed:
+        case platform::File::Opened::Failed:
             return TemplateRead::Unreadable;
     }
-    std::uint64_t size = 0;
-    if (!platform::file_size(file, size)) {
-        return TemplateRead::Unreadable;
-    }
-    if (size < kPixelRecordsOffset) {
+    if (file.state().size < kPixelRecordsOffset) {
         return TemplateRead::TooShort;
     }
-    return platform::read_at(file, kTemplateBlockOffset, block.data(), kTemplateBlockSize) ==
-                   kTemplateBlockSize
-               ? TemplateRead::Ok
-               : TemplateRead::Unreadable;
+    if (file.read_at(kTemplateBlockOffset, block.data(), kTemplateBlockSize) !=
+        kTemplateBlockSize) {
+        return TemplateRead::Unreadable;
+    }
+    key = file.state().key;
+    read_[path] = {file.state(), block};
+    return TemplateRead::Ok;
 }
 
 }  // namespace varnel::m32

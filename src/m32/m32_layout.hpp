@@ -8,7 +8,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
+
+#include "platform/file.hpp"
 
 namespace varnel::m32 {
 
@@ -20,6 +24,9 @@ inline constexpr std::size_t kPixelRecordsOffset = 968;
 using HeaderStart = std::array<std::uint8_t, kHeaderStartSize>;
 using TemplateBlock = std::array<std::uint8_t, kTemplateBlockSize>;
 
+// The header name field holds at most this many characters (the rest of its 252 bytes is zero).
+inline constexpr std::size_t kMaxHeaderName = 99;
+
 // Offsets 0 to 255. The name must hold at most kMaxHeaderName characters.
 HeaderStart make_header_start(const std::string& header_name);
 
@@ -30,7 +37,17 @@ enum class TemplateRead {
     Unreadable,  // there, but it cannot be opened or read
 };
 
-// Bytes 256 to 967 of the resolution template, which must be at least 968 bytes long.
-TemplateRead read_template_block(const std::string& path, TemplateBlock& block);
+// The resolution templates one worker has read, each kept with the state its file had, so that a
+// template used again costs only a look at its file, unless the file has changed.
+class Templates {
+public:
+    // Bytes 256 to 967 of the resolution template, which must be at least 968 bytes long. `seen`
+    // is the state the caller has just seen the file in, if it saw one; `key` gets the file's.
+    TemplateRead read(const std::string& path, const platform::FileState* seen,
+                      TemplateBlock& block, platform::FileKey& key);
+
+private:
+    std::map<std::string, std::pair<platform::FileState, TemplateBlock>> read_;
+};
 
 }  // namespace varnel::m32

@@ -6,12 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.hpp"
+#include "platform/names.hpp"
 
 namespace varnel::m32 {
-
-// The header name field holds at most this many characters (the rest of its 252 bytes is zero).
-inline constexpr std::size_t kMaxHeaderName = 99;
 
 // prefix + "<width>x<height>.m32", with nothing added between: the prefix carries its own
 // separator when it names a folder.

@@ -5,58 +5,30 @@
 #include <cstdint>
 #include <vector>
 
+#include "tga/colour_map.hpp"
 #include "tga/tga_format.hpp"
 
 namespace varnel::tga {
 
-// A record: R, G, B, A, one byte each.
-inline constexpr std::size_t kRecordBytes = 4;
-
-// A colour map as a lookup table with one record for every value an index can take (256 or
-// 65536), so that no stored index can reach outside it. The file defines the entries from
-// first_defined up to, not including, end_defined: a colour map is one run of entries.
-struct Palette {
-    std::vector<std::uint8_t> rgba;
-    std::size_t first_defined = 0;
-    std::size_t end_defined = 0;
-};
-
-// The entries of the table for indices of this kind: every value they can take.
-std::size_t palette_slots(PixelKind index_kind);
-
-// Builds the table from the colour map's stored entries; entries whose index lies beyond what
-// the pixels can name are dropped.
-Palette build_palette(const Layout& layout, const std::uint8_t* entries);
-
-// Makes every entry opaque, for images whose alpha is not kept.
-void make_opaque(Palette& palette);
-
 // Converts `count` stored pixels of one kind into records.
-using Converter = void (*)(const Palette& palette, const std::uint8_t* in, std::size_t count,
+using Converter = void (*)(const ColourMap& map, const std::uint8_t* in, std::size_t count,
                            std::uint8_t* out);
 
 // The converter for a kind, on the vector path in use. With keep_alpha false, A is 255. Indices
-// take the palette's entries as they are, alpha included (other kinds do not use the palette): an
-// image whose alpha is not kept has its palette made opaque first.
+// take the map's entries as they are, alpha included (other kinds do not use the map): an image
+// whose alpha is not kept has its map made opaque first.
 Converter converter_for(PixelKind kind, bool keep_alpha);
 
-void convert_pixels(PixelKind kind, const Palette& palette, const std::uint8_t* in,
-                    std::size_t count, bool keep_alpha, std::uint8_t* out);
+void convert_pixels(PixelKind kind, const ColourMap& map, const std::uint8_t* in, std::size_t count,
+                    bool keep_alpha, std::uint8_t* out);
 
 // Reverses the order of `count` records in place, for rows stored right to left.
 void mirror_records(std::uint8_t* rgba, std::size_t count);
 
 // True when some of the `count` pixels carry an alpha other than 0 (always, for kinds without
 // alpha).
-bool any_visible_alpha(PixelKind kind, const Palette& palette, const std::uint8_t* in,
+bool any_visible_alpha(PixelKind kind, const ColourMap& map, const std::uint8_t* in,
                        std::size_t count);
-
-// True when every one of the `count` indices names an entry of the colour map.
-bool all_indices_present(PixelKind kind, const Palette& palette, const std::uint8_t* in,
-                         std::size_t count);
-
-// True when the colour map defines every entry an index can name: no index needs checking.
-bool palette_is_whole(const Palette& palette);
 
 // The ways pixels are converted: one pixel at a time, or many at once with the vector
 // instructions of the processor's family. Every way makes the same bytes.

@@ -5,15 +5,14 @@
 #include <new>
 #include <type_traits>
 
-// On x86, packets of 24- and 32-bit pixels are made into records many pixels at a time (SSSE3).
-#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
-#define VARNEL_X86_PACKETS 1
-#include <immintrin.h>
-#endif
+#include "m32/record.hpp"
+#include "tga/pixel_vectors.hpp"
 
 namespace varnel::tga {
 
 namespace {
+
+using m32::kRecordBytes;
 
 // A copy of constant size compiles to plain moves; runs of repeated pixels are the common case.
 template <unsigned N>
@@ -72,95 +71,26 @@ struct StoredSink {
     }
 };
 
-#ifdef VARNEL_X86_PACKETS
-// Whole packets of 24- or 32-bit pixels (Stride bytes) straight into records, 4 at a time with a
-// byte shuffle. Short repeated and literal packets come about equally often in paint programs'
-// files, so a branch between them would be mispredicted half the time: each packet makes both
-// its repeated record and its literal records, and a mask keeps one. Every packet writes at least
-// kFirstRecords records, its 4-pixel groups read 16 bytes, and the last may lie past the packet:
-// this runs only while `count` leaves room for what a packet writes and the window holds
-// kVectorMargin bytes from the packet's header on. Returns the window offset after the last
-// packet taken; `out` and `count` move on with it.
-constexpr std::size_t kFirstRecords = 40;
-template <unsigned Stride>
-constexpr std::size_t kVectorMargin = 1 + 128 * Stride + 16;
-
-// Group k of a packet: records 4k to 4k + 3, the packet's repeated record where `repeated` is
-// set, else made from the literal pixels.
-template <unsigned Stride>
-__attribute__((target("ssse3"))) inline void store_group(const std::uint8_t* s, std::size_t k,
-                                                         __m128i order, __m128i alpha,
-                                                         __m128i repeated, __m128i value,
-                                                         std::uint8_t* o) {
-    const __m128i literal = _mm_or_si128(
-        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + Stride * 4 * k)),
-                         order),
-        alpha);
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(o + 16 * k),
-        _mm_or_si128(_mm_and_si128(repeated, value), _mm_andnot_si128(repeated, literal)));
-}
-
-template <unsigned Stride>
-__attribute__((target("ssse3"))) std::size_t packets_to_records(
-    const std::uint8_t* window, std::size_t at, std::size_t last_start, std::uint8_t alpha_or,
-    std::uint8_t*& out, std::uint64_t& count) {
-    const __m128i order = Stride == 3
-                              ? _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1)
-                              : _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-    const __m128i first_pixel =
-        Stride == 3 ? _mm_setr_epi8(2, 1, 0, -1, 2, 1, 0, -1, 2, 1, 0, -1, 2, 1, 0, -1)
-                    : _mm_setr_epi8(2, 1, 0, 3, 2, 1, 0, 3, 2, 1, 0, 3, 2, 1, 0, 3);
-    const __m128i alpha = _mm_set1_epi32(static_cast<int>(std::uint32_t{alpha_or} << 24));
-    std::uint8_t* o = out;
-    while (count >= kFirstRecords && at <= last_start) {
-        const std::uint8_t h = window[at];
-        const std::size_t n = (h & 0x7Fu) + 1u;
-        if ((n + 3) / 4 * 4 > count) {
-            break;
-        }
-        const std::uint8_t* s = window + at + 1;
-        const __m128i repeated = _mm_set1_epi8(static_cast<char>(static_cast<signed char>(h) >> 7));
-        const __m128i value = _mm_or_si128(
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), first_pixel),
-            alpha);
-        // The first records of every packet, then the rest of a longer one.
-        std::size_t k = 0;
-        for (; k < kFirstRecords / 4; ++k) {
-            store_group<Stride>(s, k, order, alpha, repeated, value, o);
-        }
-        for (; 4 * k < n; ++k) {
-            store_group<Stride>(s, k, order, alpha, repeated, value, o);
-        }
-        at += 1 + ((h & 0x80u) != 0 ? Stride : Stride * n);
-        o += kRecordBytes * n;
-        count -= n;
-    }
-    out = o;
-    return at;
-}
-#endif
-
 struct RecordSink {
     static constexpr bool kSkips = false;
     std::uint8_t* out;
     const RecordFormat& format;
 
     bool repeat(const std::uint8_t* value, std::size_t n) {
-        if (format.check_indices && !all_indices_present(format.kind, *format.palette, value, 1)) {
+        if (format.check_indices && !format.map->holds(format.kind, value, 1)) {
             return false;
         }
         std::uint8_t record[kRecordBytes];
-        format.convert(*format.palette, value, 1, record);
+        format.convert(*format.map, value, 1, record);
         fill_pixels<kRecordBytes>(out, record, n);
         out += n * kRecordBytes;
         return true;
     }
     bool literal(const std::uint8_t* pixels, std::size_t n) {
-        if (format.check_indices && !all_indices_present(format.kind, *format.palette, pixels, n)) {
+        if (format.check_indices && !format.map->holds(format.kind, pixels, n)) {
             return false;
         }
-        format.convert(*format.palette, pixels, n, out);
+        format.convert(*format.map, pixels, n, out);
         out += n * kRecordBytes;
         return true;
     }
@@ -179,6 +109,7 @@ bool RleStream::reserve(std::size_t window_bytes) {
 
 void RleStream::start(const Input& input, std::uint64_t offset, unsigned pixel_bytes) {
     input_ = input;
+    taken_ = 0;
     pixel_bytes_ = pixel_bytes;
     window_offset_ = offset;
     window_length_ = 0;
@@ -271,25 +202,18 @@ Decoded RleStream::take_literals(Sink& sink, std::size_t n) {
 // the time: no packet then needs a look at where the window ends.
 template <typename Sink>
 Decoded RleStream::decode_in_window(Sink& sink, std::uint64_t& count) {
-#ifdef VARNEL_X86_PACKETS
+#ifdef VARNEL_X86_PATHS
     if constexpr (std::is_same_v<Sink, RecordSink>) {
         const PixelKind kind = sink.format.kind;
         if ((kind == PixelKind::Bgr24 || kind == PixelKind::Bgra32) && byte_shuffle_in_use()) {
             const std::uint8_t alpha_or =
                 kind == PixelKind::Bgra32 && sink.format.keep_alpha ? 0 : 255;
-            if (kind == PixelKind::Bgr24 && window_length_ >= kVectorMargin<3>) {
-                position_ = packets_to_records<3>(window_.get(), position_,
-                                                  window_length_ - kVectorMargin<3>, alpha_or,
-                                                  sink.out, count);
-            } else if (kind == PixelKind::Bgra32 && window_length_ >= kVectorMargin<4>) {
-                position_ = packets_to_records<4>(window_.get(), position_,
-                                                  window_length_ - kVectorMargin<4>, alpha_or,
-                                                  sink.out, count);
-            }
+            position_ = vectors::packets_to_records(window_.get(), window_length_, position_,
+                                                    pixel_bytes_, alpha_or, sink.out, count);
         }
     }
 #endif
-    const std::size_t largest_packet = 1 + 128 * std::size_t{pixel_bytes_};
+    const std::size_t largest_packet = 1 + kMostPixelsPerPacket * std::size_t{pixel_bytes_};
     if (window_length_ < largest_packet) {
         return Decoded::Complete;
     }
@@ -323,6 +247,7 @@ Decoded RleStream::decode_in_window(Sink& sink, std::uint64_t& count) {
 
 template <typename Sink>
 Decoded RleStream::decode(Sink& sink, std::uint64_t count) {
+    taken_ += count;
     while (count > 0) {
         if (remaining_ == 0 && !Sink::kSkips) {
             if (const Decoded d = decode_in_window(sink, count); d != Decoded::Complete) {
@@ -370,6 +295,10 @@ Decoded RleStream::stored(std::uint8_t* out, std::uint64_t count) {
 Decoded RleStream::records(const RecordFormat& format, std::uint8_t* out, std::uint64_t count) {
     RecordSink sink{out, format};
     return decode(sink, count);
+}
+
+std::uint64_t RleStream::pixels_taken() const {
+    return taken_;
 }
 
 }  // namespace varnel::tga

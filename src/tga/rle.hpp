@@ -16,7 +16,7 @@ struct RecordFormat {
     PixelKind kind;
     bool keep_alpha;
     Converter convert;  // converter_for(kind, keep_alpha)
-    const Palette* palette;
+    const ColourMap* map;
     bool check_indices;
 };
 
@@ -45,6 +45,9 @@ public:
     // once, literal pixels where they lie in the window.
     Decoded records(const RecordFormat& format, std::uint8_t* out, std::uint64_t count);
 
+    // The pixels asked for since the start: where in the image the stream stands.
+    std::uint64_t pixels_taken() const;
+
 private:
     template <typename Sink>
     Decoded decode(Sink& sink, std::uint64_t count);
@@ -59,6 +62,7 @@ private:
 
     Input input_;
     unsigned pixel_bytes_ = 1;
+    std::uint64_t taken_ = 0;
     std::unique_ptr<std::uint8_t[]> window_;
     std::size_t window_bytes_ = 0;
     std::uint64_t window_offset_ = 0;  // input offset of window_[0]

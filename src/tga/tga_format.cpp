@@ -6,10 +6,6 @@ namespace varnel::tga {
 
 namespace {
 
-std::uint16_t read_le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
 // Word16 only when the descriptor gives the pixel at least one alpha bit: writers that leave
 // the top bit clear on opaque 16-bit images say so with zero alpha bits.
 bool word_kind(unsigned bits, unsigned alpha_bits, PixelKind& kind) {
@@ -71,11 +67,11 @@ Header parse_header(const std::uint8_t (&bytes)[kHeaderSize]) {
     h.id_length = bytes[0];
     h.colour_map_type = bytes[1];
     h.image_type = bytes[2];
-    h.map_first_index = read_le16(bytes + 3);
-    h.map_length = read_le16(bytes + 5);
+    h.map_first_index = load_le16(bytes + 3);
+    h.map_length = load_le16(bytes + 5);
     h.map_entry_bits = bytes[7];
-    h.width = read_le16(bytes + 12);
-    h.height = read_le16(bytes + 14);
+    h.width = load_le16(bytes + 12);
+    h.height = load_le16(bytes + 14);
     h.pixel_bits = bytes[16];
     h.descriptor = bytes[17];
     return h;
@@ -159,8 +155,9 @@ Failure describe_layout(const Header& header, std::uint64_t file_size, Layout& l
     layout.pixel_offset = layout.map_offset + map_bytes;
     const std::uint64_t available = file_size - layout.pixel_offset;
     if (layout.rle) {
-        // Every packet carries at most 128 pixels in at least one header byte and one pixel.
-        const std::uint64_t fewest_packets = (layout.pixel_count + 127) / 128;
+        // Every packet carries its pixels in at least one header byte and one pixel.
+        const std::uint64_t fewest_packets =
+            (layout.pixel_count + kMostPixelsPerPacket - 1) / kMostPixelsPerPacket;
         if (fewest_packets * (1 + layout.pixel_bytes) > available) {
             return damaged("RLE data ends early");
         }

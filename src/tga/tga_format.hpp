@@ -23,6 +23,18 @@ namespace varnel::tga {
 // Then the ID field, the colour map (when the map type is 1, whatever the image type), the pixels.
 inline constexpr std::size_t kHeaderSize = 18;
 
+// Numbers in the file are little-endian.
+inline std::uint16_t load_le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+inline std::uint32_t load_le32(const std::uint8_t* p) {
+    return std::uint32_t{load_le16(p)} | std::uint32_t{load_le16(p + 2)} << 16;
+}
+
+// An RLE packet (image types 9, 10, 11) carries at most this many pixels.
+inline constexpr unsigned kMostPixelsPerPacket = 128;
+
 struct Header {
     std::uint8_t id_length = 0;
     std::uint8_t colour_map_type = 0;
@@ -39,9 +51,8 @@ struct Header {
 Header parse_header(const std::uint8_t (&bytes)[kHeaderSize]);
 
 // What went wrong with an input, kept apart the way a user needs to act on it: a file that is
-// no TGA at all, a TGA of a kind not read here, and a TGA that is broken. Misuse is a caller's
-// mistake (rows asked for that the reader cannot hand out), never the input's fault.
-enum class FailureKind { None, NotTga, Unsupported, Damaged, OutOfMemory, Misuse };
+// no TGA at all, a TGA of a kind not read here, and a TGA that is broken.
+enum class FailureKind { None, NotTga, Unsupported, Damaged, OutOfMemory };
 
 struct Failure {
     FailureKind kind = FailureKind::None;

@@ -32,8 +32,7 @@ bool extension_says_no_alpha(const Input& input) {
         std::memcmp(footer + 8, kFooterSignature, sizeof kFooterSignature) != 0) {
         return false;
     }
-    const std::uint64_t offset = std::uint64_t{footer[0]} | std::uint64_t{footer[1]} << 8 |
-                                 std::uint64_t{footer[2]} << 16 | std::uint64_t{footer[3]} << 24;
+    const std::uint64_t offset = load_le32(footer);
     std::uint8_t attributes = 3;
     if (offset == 0 || offset > input.size || kExtensionMinSize > input.size - offset ||
         !read_exact(input, offset + kAttributesTypeOffset, &attributes, 1)) {
@@ -42,9 +41,7 @@ bool extension_says_no_alpha(const Input& input) {
     return attributes <= 2;
 }
 
-Failure misuse(std::string reason) {
-    return {FailureKind::Misuse, std::move(reason), 0};
-}
+using m32::kRecordBytes;
 
 Failure index_outside_map() {
     return damaged("colour index outside the colour map");
@@ -61,8 +58,6 @@ Failure Reader::open(const Input& input) {
     layout_ = Layout{};
     keep_alpha_ = false;
     check_indices_ = false;
-    prepared_ = false;
-    rows_done_ = 0;
     std::uint8_t bytes[kHeaderSize];
     if (!read_exact(input_, 0, bytes, kHeaderSize)) {
         return {FailureKind::NotTga, "shorter than a TGA header", 0};
@@ -79,12 +74,8 @@ std::uint16_t Reader::height() const {
     return layout_.header.height;
 }
 
-RowOrder Reader::row_order() const {
-    return layout_.rle && !layout_.top_down ? RowOrder::BottomFirst : RowOrder::TopFirst;
-}
-
-std::uint32_t Reader::rows_left() const {
-    return layout_.pixel_count == 0 ? 0 : height() - rows_done_;
+m32::RowOrder Reader::row_order() const {
+    return layout_.rle && !layout_.top_down ? m32::RowOrder::BottomFirst : m32::RowOrder::TopFirst;
 }
 
 std::uint64_t Reader::stored_row_bytes() const {
@@ -108,7 +99,7 @@ Failure Reader::prepare() {
         return f;
     }
     if (layout_.mapped) {
-        if (Failure f = load_palette()) {
+        if (Failure f = load_colour_map()) {
             return f;
         }
     }
@@ -124,13 +115,12 @@ Failure Reader::prepare() {
     // An alpha channel that is 0 everywhere was never filled in: the image is opaque.
     keep_alpha_ = alpha_wanted && any_alpha;
     if (layout_.mapped && !keep_alpha_) {
-        make_opaque(palette_);
+        map_.make_opaque();
     }
-    check_indices_ = layout_.mapped && !palette_is_whole(palette_);
+    check_indices_ = layout_.mapped && !map_.is_whole();
     if (layout_.rle) {
         rle_.start(input_, layout_.pixel_offset, layout_.pixel_bytes);
     }
-    prepared_ = true;
     return {};
 }
 
@@ -141,32 +131,30 @@ Failure Reader::allocate() {
         std::min<std::uint64_t>(rows, std::max<std::uint64_t>(1, height())));
     const std::uint64_t chunk_bytes = chunk_rows_ * row;
     const std::uint64_t window_bytes = layout_.rle ? kRleWindowBytes : 0;
-    const std::uint64_t palette_bytes =
-        layout_.mapped ? (layout_.pixel_kind == PixelKind::Index8 ? 256u : 65536u) * kRecordBytes
-                       : 0;
+    const std::uint64_t map_bytes = layout_.mapped ? ColourMap::table_bytes(layout_.pixel_kind) : 0;
     if (!chunk_ || chunk_bytes > chunk_capacity_) {
         chunk_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(chunk_bytes)]);
         chunk_capacity_ = chunk_ ? chunk_bytes : 0;
     }
     if (!chunk_ || (layout_.rle && !rle_.reserve(kRleWindowBytes))) {
-        return {FailureKind::OutOfMemory, {}, chunk_bytes + window_bytes + palette_bytes};
+        return {FailureKind::OutOfMemory, {}, chunk_bytes + window_bytes + map_bytes};
     }
     return {};
 }
 
-Failure Reader::load_palette() {
+Failure Reader::load_colour_map() {
+    const Header& h = layout_.header;
+    const std::size_t entry_bytes = std::size_t{h.map_length} * layout_.map_entry_bytes;
     try {
-        std::vector<std::uint8_t> entries(std::size_t{layout_.header.map_length} *
-                                          layout_.map_entry_bytes);
+        std::vector<std::uint8_t> entries(entry_bytes);
         if (!read_exact(input_, layout_.map_offset, entries.data(), entries.size())) {
             return damaged("colour map ends early");
         }
-        palette_ = build_palette(layout_, entries.data());
+        map_.build(layout_.pixel_kind, layout_.map_entry_kind, h.map_first_index, h.map_length,
+                   entries.data());
     } catch (const std::bad_alloc&) {
-        return {FailureKind::OutOfMemory,
-                {},
-                std::uint64_t{layout_.header.map_length} * layout_.map_entry_bytes +
-                    (layout_.pixel_kind == PixelKind::Index8 ? 256u : 65536u) * kRecordBytes};
+        return {
+            FailureKind::OutOfMemory, {}, entry_bytes + ColourMap::table_bytes(layout_.pixel_kind)};
     }
     return {};
 }
@@ -208,18 +196,15 @@ Failure Reader::scan_stored_rows(RowCheck&& check) {
 Failure Reader::look_for_alpha(bool& any_alpha) {
     any_alpha = false;
     return scan_stored_rows([&](const std::uint8_t* row) {
-        any_alpha = any_visible_alpha(layout_.pixel_kind, palette_, row, width());
+        any_alpha = any_visible_alpha(layout_.pixel_kind, map_, row, width());
         return any_alpha ? Scan::Stop : Scan::Continue;
     });
 }
 
 Failure Reader::find_damage() {
-    // The stream is left somewhere in the pixels: no more rows are handed out.
-    prepared_ = false;
     if (check_indices_) {
         return scan_stored_rows([&](const std::uint8_t* row) {
-            return all_indices_present(layout_.pixel_kind, palette_, row, width()) ? Scan::Continue
-                                                                                   : Scan::Damaged;
+            return map_.holds(layout_.pixel_kind, row, width()) ? Scan::Continue : Scan::Damaged;
         });
     }
     if (layout_.rle && layout_.pixel_count > 0) {
@@ -231,23 +216,22 @@ Failure Reader::find_damage() {
     return {};
 }
 
-Failure Reader::read_rows(std::uint8_t* records, std::size_t bytes) {
-    const std::size_t row = record_row_bytes();
-    if (!prepared_) {
-        return misuse("rows asked for before the image was prepared");
+Failure Reader::read_rows(std::uint32_t first_row, std::uint32_t count, std::uint8_t* records) {
+    const Failure refused = unsupported("rows asked for outside the image or its stored order");
+    if (first_row > height() || count > height() - first_row) {
+        return refused;
     }
-    if (row == 0 || bytes == 0 || bytes % row != 0 || bytes / row > rows_left()) {
-        return misuse("room for no row, part of a row, or more rows than are left");
+    if (count == 0 || layout_.pixel_count == 0) {
+        return {};
     }
-    const auto count = static_cast<std::uint32_t>(bytes / row);
-    const Failure f =
-        layout_.rle ? decode_rows(count, records) : convert_stored_rows(rows_done_, count, records);
-    if (f) {
-        prepared_ = false;
-        return f;
+    if (!layout_.rle) {
+        return convert_stored_rows(first_row, count, records);
     }
-    rows_done_ += count;
-    return {};
+    const std::uint32_t stored_first = layout_.top_down ? first_row : height() - first_row - count;
+    if (std::uint64_t{stored_first} * width() != rle_.pixels_taken()) {
+        return refused;
+    }
+    return decode_rows(count, records);
 }
 
 // Output rows first_row to first_row + count - 1, read a chunk of stored rows at a time: from the
@@ -268,10 +252,10 @@ Failure Reader::convert_stored_rows(std::uint32_t first_row, std::uint32_t count
         for (std::uint32_t i = 0; i < n; ++i) {
             const std::uint8_t* in = chunk_.get() + (layout_.top_down ? i : n - 1 - i) * row;
             std::uint8_t* out = records + (done + i) * out_row;
-            if (check_indices_ && !all_indices_present(layout_.pixel_kind, palette_, in, width())) {
+            if (check_indices_ && !map_.holds(layout_.pixel_kind, in, width())) {
                 return index_outside_map();
             }
-            convert(palette_, in, width(), out);
+            convert(map_, in, width(), out);
             if (layout_.right_to_left) {
                 mirror_records(out, width());
             }
@@ -286,7 +270,7 @@ Failure Reader::convert_stored_rows(std::uint32_t first_row, std::uint32_t count
 // end.
 Failure Reader::decode_rows(std::uint32_t count, std::uint8_t* records) {
     const RecordFormat format{layout_.pixel_kind, keep_alpha_,
-                              converter_for(layout_.pixel_kind, keep_alpha_), &palette_,
+                              converter_for(layout_.pixel_kind, keep_alpha_), &map_,
                               check_indices_};
     const std::size_t out_row = record_row_bytes();
     for (std::uint32_t i = 0; i < count; ++i) {

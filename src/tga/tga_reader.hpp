@@ -6,19 +6,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "m32/record.hpp"
+#include "tga/colour_map.hpp"
 #include "tga/input.hpp"
-#include "tga/pixel_convert.hpp"
 #include "tga/rle.hpp"
 #include "tga/tga_format.hpp"
 
 namespace varnel::tga {
-
-// The order in which the reader hands out blocks of rows. Within a block the rows are always in
-// output order, top row first.
-enum class RowOrder {
-    TopFirst,     // blocks from the top of the image down
-    BottomFirst,  // blocks from the bottom up: RLE rows stored bottom first, read in one pass
-};
 
 // One image at a time; a reader that has read one keeps its memory for the next.
 class Reader {
@@ -34,16 +28,14 @@ public:
     // pixels. Rows can be read after that.
     Failure prepare();
 
-    RowOrder row_order() const;
+    // The order the rows can be had in: RLE rows only as they are stored.
+    m32::RowOrder row_order() const;
 
-    // Rows of records still to be handed out; none when the image has no pixels.
-    std::uint32_t rows_left() const;
-
-    // Fills `bytes` bytes of records, whole rows of width records, with the next rows in
-    // row_order(). The room must hold at least one row and no more rows than are left: anything
-    // else is refused as Misuse and nothing is written to it. Damage found on the way (data that
-    // ends early, an index outside the colour map) is reported as it is found.
-    Failure read_rows(std::uint8_t* records, std::size_t bytes);
+    // Makes rows first_row to first_row + count - 1 of the image, top row first, into `records`.
+    // Damage found on the way (data that ends early, an index outside the colour map) is reported
+    // as it is found. RLE rows must be the next ones of the stream in row_order(); rows out of that
+    // order, or outside the image, are refused and nothing is made.
+    Failure read_rows(std::uint32_t first_row, std::uint32_t count, std::uint8_t* records);
 
     // Reads all of the pixel data once more without making records and reports damage in it:
     // damage is reported before a failure on the output side, which is found later.
@@ -51,7 +43,7 @@ public:
 
 private:
     Failure allocate();
-    Failure load_palette();
+    Failure load_colour_map();
     Failure look_for_alpha(bool& any_alpha);
     template <typename RowCheck>
     Failure scan_stored_rows(RowCheck&& check);
@@ -64,11 +56,9 @@ private:
 
     Input input_;
     Layout layout_;
-    Palette palette_;
+    ColourMap map_;
     bool keep_alpha_ = false;     // false: every A is 255
     bool check_indices_ = false;  // the colour map leaves entries undefined
-    bool prepared_ = false;
-    std::uint32_t rows_done_ = 0;
     // Stored pixels of a chunk of rows. Left uninitialised: every byte is read into before use,
     // and clearing it would cost a pass over memory that small images notice.
     std::unique_ptr<std::uint8_t[]> chunk_;

@@ -37,29 +37,24 @@ Decoded decode_with(tga::Reader& reader, const std::string& file, std::uint32_t 
     if ((result.failure = reader.prepare())) {
         return result;
     }
-    const std::size_t row_bytes = std::size_t{result.width} * tga::kRecordBytes;
+    const std::size_t row_bytes = std::size_t{result.width} * m32::kRecordBytes;
+    const std::uint32_t height = row_bytes == 0 ? 0 : result.height;
     result.rows_per_call = rows_per_call > 0
                                ? rows_per_call
                                : static_cast<std::uint32_t>(std::clamp<std::size_t>(
                                      row_bytes == 0 ? 1 : m32::kBlockBytes / row_bytes, 1,
-                                     std::max<std::size_t>(1, result.height)));
-    result.records.assign(row_bytes * result.height, 0xEE);
-    const bool bottom_first = reader.row_order() == tga::RowOrder::BottomFirst;
-    std::uint32_t top = 0;
-    std::uint32_t bottom = result.height;
-    while (reader.rows_left() > 0) {
-        const std::uint32_t count = std::min(result.rows_per_call, reader.rows_left());
-        const std::uint32_t first = bottom_first ? bottom - count : top;
+                                     std::max<std::size_t>(1, height)));
+    result.records.assign(row_bytes * height, 0xEE);
+    const bool bottom_first = reader.row_order() == m32::RowOrder::BottomFirst;
+    for (std::uint32_t done = 0; done < height;) {
+        const std::uint32_t count = std::min(result.rows_per_call, height - done);
+        const std::uint32_t first = bottom_first ? height - done - count : done;
         if ((result.failure =
-                 reader.read_rows(result.records.data() + first * row_bytes, count * row_bytes))) {
+                 reader.read_rows(first, count, result.records.data() + first * row_bytes))) {
             result.records.clear();
             return result;
         }
-        if (bottom_first) {
-            bottom -= count;
-        } else {
-            top += count;
-        }
+        done += count;
     }
     return result;
 }

@@ -46,12 +46,17 @@ TEST(TemplateBlock, IsBytes256To967OfATemplateOfAtLeast968Bytes) {
     };
     testing::TempFolder folder;
     const std::string path = (folder.path / "64x64.m32").string();
+    // One reader of templates for every case: a template that has changed is read again.
+    Templates templates;
     for (const auto& c : cases) {
-        const std::string bytes = testing::template_bytes(c.size);
+        const std::string bytes = testing::template_bytes(c.size, static_cast<unsigned>(c.size));
         testing::write_bytes(path, bytes);
         TemplateBlock block;
         block.fill(0xEE);
-        const TemplateRead result = read_template_block(path, block);
+        platform::FileState seen;
+        ASSERT_TRUE(platform::look_at(path, seen));
+        platform::FileKey key;
+        const TemplateRead result = templates.read(path, &seen, block, key);
         EXPECT_EQ(static_cast<int>(result), static_cast<int>(c.result)) << c.size << " bytes";
         if (result == TemplateRead::Ok) {
             const std::string copied(reinterpret_cast<const char*>(block.data()), block.size());

@@ -13,7 +13,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The rules each record follows, one pixel at a time, written out plainly so that every faster
 // path can be held against them.
-void rule_record(PixelKind kind, const Palette& palette, const std::uint8_t* in, bool keep_alpha,
+void rule_record(PixelKind kind, const ColourMap& map, const std::uint8_t* in, bool keep_alpha,
                  std::uint8_t* out) {
     const auto widen = [](unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); };
     const auto word = [in] { return static_cast<unsigned>(in[0] | (in[1] << 8)); };
@@ -41,7 +41,7 @@ void rule_record(PixelKind kind, const Palette& palette, const std::uint8_t* in,
         case PixelKind::Index16: {
             const std::size_t index = kind == PixelKind::Index8 ? in[0] : word();
             for (std::size_t c = 0; c < 4; ++c) {
-                out[c] = palette.rgba[4 * index + c];
+                out[c] = map.records()[4 * index + c];
             }
             return;
         }
@@ -57,11 +57,11 @@ Bytes noise(std::size_t n, std::uint32_t seed) {
     return bytes;
 }
 
-Palette noise_palette(std::size_t slots) {
-    Palette palette;
-    palette.rgba = noise(slots * 4, 7);
-    palette.end_defined = slots;
-    return palette;
+// A map of `length` entries from index `first` on, for indices of the kind.
+ColourMap noise_map(PixelKind index_kind, std::size_t first, std::size_t length) {
+    ColourMap map;
+    map.build(index_kind, PixelKind::Bgra32, first, length, noise(length * 4, 7).data());
+    return map;
 }
 
 struct KindCase {
@@ -82,7 +82,7 @@ const KindCase kKinds[] = {
 // pixels after them all meet the rules, on every path this build and processor can take; the
 // byte after the last record must stay as it was.
 TEST(PixelConvert, EveryPathMakesTheRecordsTheRulesGive) {
-    const Palette palette = noise_palette(65536);
+    const ColourMap map = noise_map(PixelKind::Index16, 0, 65536);
     std::vector<std::size_t> counts;
     for (std::size_t n = 0; n <= 70; ++n) {
         counts.push_back(n);
@@ -102,10 +102,10 @@ TEST(PixelConvert, EveryPathMakesTheRecordsTheRulesGive) {
                     Bytes out(shift + count * 4 + 1, 0xA5);
                     Bytes expected = out;
                     for (std::size_t i = 0; i < count; ++i) {
-                        rule_record(k.kind, palette, in.data() + shift + i * k.pixel_bytes,
-                                    keep_alpha, expected.data() + shift + 4 * i);
+                        rule_record(k.kind, map, in.data() + shift + i * k.pixel_bytes, keep_alpha,
+                                    expected.data() + shift + 4 * i);
                     }
-                    convert_pixels(k.kind, palette, in.data() + shift, count, keep_alpha,
+                    convert_pixels(k.kind, map, in.data() + shift, count, keep_alpha,
                                    out.data() + shift);
                     ASSERT_EQ(out, expected)
                         << vector_path_name(path) << ", " << k.name << ", " << count
@@ -124,7 +124,7 @@ TEST(PixelConvert, EverySixteenBitWordWidensByTheRule) {
         words[2 * w] = static_cast<std::uint8_t>(w & 0xFF);
         words[2 * w + 1] = static_cast<std::uint8_t>(w >> 8);
     }
-    const Palette unused;
+    const ColourMap unused;
     const std::vector<VectorPath> paths = usable_vector_paths();
     for (const VectorPath path : paths) {
         use_vector_path(path);
@@ -160,10 +160,8 @@ TEST(PixelConvert, IndicesAreCheckedAgainstTheRunOfDefinedEntries) {
         {PixelKind::Index16, 65536, 33000, 65535},
     };
     for (const RangeCase& c : cases) {
-        Palette palette = noise_palette(c.slots);
-        palette.first_defined = c.first;
-        palette.end_defined = c.end;
-        EXPECT_EQ(palette_is_whole(palette), c.first == 0 && c.end == c.slots);
+        const ColourMap map = noise_map(c.kind, c.first, c.end - c.first);
+        EXPECT_EQ(map.is_whole(), c.first == 0 && c.end == c.slots);
         const std::size_t bytes = c.kind == PixelKind::Index8 ? 1 : 2;
         const auto put = [&](Bytes& row, std::size_t i, std::size_t index) {
             row[bytes * i] = static_cast<std::uint8_t>(index & 0xFF);
@@ -179,19 +177,19 @@ TEST(PixelConvert, IndicesAreCheckedAgainstTheRunOfDefinedEntries) {
         if (c.first < c.end) {
             put(row, 0, c.first);
             put(row, width - 1, c.end - 1);
-            EXPECT_TRUE(all_indices_present(c.kind, palette, row.data(), width));
+            EXPECT_TRUE(map.holds(c.kind, row.data(), width));
         }
-        EXPECT_TRUE(all_indices_present(c.kind, palette, row.data(), 0)) << "no pixels";
+        EXPECT_TRUE(map.holds(c.kind, row.data(), 0)) << "no pixels";
         for (const std::size_t at : {std::size_t{0}, std::size_t{17}, width - 1}) {
             Bytes bad = row;
             if (c.first > 0) {
                 put(bad, at, c.first - 1);
-                EXPECT_FALSE(all_indices_present(c.kind, palette, bad.data(), width))
+                EXPECT_FALSE(map.holds(c.kind, bad.data(), width))
                     << "index " << c.first - 1 << " at " << at;
             }
             if (c.end < c.slots) {
                 put(bad, at, c.end);
-                EXPECT_FALSE(all_indices_present(c.kind, palette, bad.data(), width))
+                EXPECT_FALSE(map.holds(c.kind, bad.data(), width))
                     << "index " << c.end << " at " << at;
             }
         }
@@ -212,7 +210,7 @@ TEST(PixelConvert, OneVisibleAlphaAnywhereInARowIsFound) {
         {PixelKind::Word16, 2, 1, 0x80},
         {PixelKind::GreyAlpha16, 2, 1, 0xFF},
     };
-    const Palette unused;
+    const ColourMap unused;
     for (const AlphaCase& c : cases) {
         for (const std::size_t count : {1u, 7u, 64u, 1000u}) {
             Bytes row(count * c.pixel_bytes, 0xFF);

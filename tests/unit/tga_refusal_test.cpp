@@ -27,8 +27,6 @@ const char* kind_name(tga::FailureKind kind) {
             return "damaged";
         case tga::FailureKind::OutOfMemory:
             return "out of memory";
-        case tga::FailureKind::Misuse:
-            return "misuse";
     }
     return "?";
 }

@@ -49,7 +49,7 @@ std::string expected_file(std::uint16_t width, std::uint16_t height) {
     const TemplateBlock block = test_block();
     std::string bytes(start.begin(), start.end());
     bytes.append(block.begin(), block.end());
-    const std::size_t row_bytes = std::size_t{width} * tga::kRecordBytes;
+    const std::size_t row_bytes = std::size_t{width} * kRecordBytes;
     for (std::uint32_t row = 0; row < (row_bytes == 0 ? 0u : height); ++row) {
         for (std::size_t i = 0; i < row_bytes; ++i) {
             bytes += static_cast<char>(record_byte(row, i));
@@ -58,28 +58,34 @@ std::string expected_file(std::uint16_t width, std::uint16_t height) {
     return bytes;
 }
 
-// Fills every room the writer hands out with the rows it stands for, in the writer's order.
-bool write_all_rows(Writer& writer, std::uint16_t width, std::uint16_t height,
-                    tga::RowOrder order) {
-    const std::size_t row_bytes = std::size_t{width} * tga::kRecordBytes;
-    while (writer.rows_left() > 0) {
-        const std::uint32_t left = writer.rows_left();
-        const Room room = writer.room();
-        if (room.bytes == 0 || room.bytes % row_bytes != 0) {
+Writer::Opened open_at(Writer& writer, const fs::path& target, std::uint16_t width,
+                       std::uint16_t height, RowOrder order) {
+    platform::FolderKeys folders;
+    return writer.open(platform::look_at_output(target.string(), folders), test_start(),
+                       test_block(), width, height, order);
+}
+
+// Fills every room the writer hands out with the rows it stands for, which must come as whole
+// blocks in the order asked for.
+bool write_all_rows(Writer& writer, std::uint16_t width, std::uint16_t height, RowOrder order) {
+    const std::size_t row_bytes = std::size_t{width} * kRecordBytes;
+    std::uint32_t done = 0;
+    for (Room room; (room = writer.room()).rows > 0;) {
+        const std::uint32_t first = order == RowOrder::TopFirst ? done : height - done - room.rows;
+        if (room.first_row != first || room.rows > height - done) {
             return false;
         }
-        const auto rows = static_cast<std::uint32_t>(room.bytes / row_bytes);
-        const std::uint32_t first = order == tga::RowOrder::TopFirst ? height - left : left - rows;
-        for (std::uint32_t r = 0; r < rows; ++r) {
+        for (std::uint32_t r = 0; r < room.rows; ++r) {
             for (std::size_t i = 0; i < row_bytes; ++i) {
                 room.data[r * row_bytes + i] = record_byte(first + r, i);
             }
         }
+        done += room.rows;
         if (!writer.commit()) {
             return false;
         }
     }
-    return true;
+    return done == (row_bytes == 0 ? 0 : height);
 }
 
 // Sizes whose blocks and rows end at every kind of place against the aligned pieces the file is
@@ -91,17 +97,15 @@ TEST(Writer, FileIsTheHeaderThenEveryRowInPlaceInEitherOrder) {
         std::uint16_t height;
     } sizes[] = {{0, 0},     {0, 9},      {9, 0},    {1, 1},     {3, 5},     {16142, 1},
                  {16143, 1}, {1000, 700}, {8192, 3}, {65535, 5}, {17, 4000}, {24330, 3}};
-    for (const auto order : {tga::RowOrder::TopFirst, tga::RowOrder::BottomFirst}) {
+    for (const auto order : {RowOrder::TopFirst, RowOrder::BottomFirst}) {
         for (const auto& s : sizes) {
             SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) +
-                         (order == tga::RowOrder::TopFirst ? ", top first" : ", bottom first"));
+                         (order == RowOrder::TopFirst ? ", top first" : ", bottom first"));
             TempFolder folder;
             const fs::path target = folder.path / "wall.m32";
             {
                 Writer writer;
-                ASSERT_EQ(writer.open(target.string(), test_start(), test_block(), s.width,
-                                      s.height, order),
-                          Writer::Opened::Yes);
+                ASSERT_EQ(open_at(writer, target, s.width, s.height, order), Writer::Opened::Yes);
                 ASSERT_TRUE(write_all_rows(writer, s.width, s.height, order));
                 EXPECT_FALSE(fs::exists(target)) << "the output appears only when finished";
                 ASSERT_TRUE(writer.finish());
@@ -118,12 +122,12 @@ TEST(Writer, OneWriterWritesFileAfterFileAsANewOneDoes) {
     const struct {
         std::uint16_t width;
         std::uint16_t height;
-        tga::RowOrder order;
+        RowOrder order;
         bool finished;
     } files[] = {
-        {1000, 700, tga::RowOrder::BottomFirst, true}, {3, 5, tga::RowOrder::TopFirst, true},
-        {700, 1000, tga::RowOrder::TopFirst, false},   {16143, 2, tga::RowOrder::BottomFirst, true},
-        {0, 0, tga::RowOrder::TopFirst, true},         {9, 9, tga::RowOrder::BottomFirst, true},
+        {1000, 700, RowOrder::BottomFirst, true}, {3, 5, RowOrder::TopFirst, true},
+        {700, 1000, RowOrder::TopFirst, false},   {16143, 2, RowOrder::BottomFirst, true},
+        {0, 0, RowOrder::TopFirst, true},         {9, 9, RowOrder::BottomFirst, true},
     };
     TempFolder folder;
     Writer writer;
@@ -131,9 +135,7 @@ TEST(Writer, OneWriterWritesFileAfterFileAsANewOneDoes) {
         const auto& f = files[i];
         SCOPED_TRACE(std::to_string(f.width) + "x" + std::to_string(f.height));
         const fs::path target = folder.path / ("file" + std::to_string(i) + ".m32");
-        ASSERT_EQ(
-            writer.open(target.string(), test_start(), test_block(), f.width, f.height, f.order),
-            Writer::Opened::Yes);
+        ASSERT_EQ(open_at(writer, target, f.width, f.height, f.order), Writer::Opened::Yes);
         if (!f.finished) {
             continue;
         }
@@ -159,10 +161,8 @@ TEST(Writer, ReplacesAnExistingFileWholeAndKeepsItsMode) {
         const fs::perms before = fs::status(target).permissions();
         {
             Writer writer;
-            ASSERT_EQ(writer.open(target.string(), test_start(), test_block(), 3, 2,
-                                  tga::RowOrder::TopFirst),
-                      Writer::Opened::Yes);
-            ASSERT_TRUE(write_all_rows(writer, 3, 2, tga::RowOrder::TopFirst));
+            ASSERT_EQ(open_at(writer, target, 3, 2, RowOrder::TopFirst), Writer::Opened::Yes);
+            ASSERT_TRUE(write_all_rows(writer, 3, 2, RowOrder::TopFirst));
             ASSERT_TRUE(writer.finish());
         }
         EXPECT_EQ(static_cast<int>(fs::status(target).permissions()), static_cast<int>(before));
@@ -196,12 +196,11 @@ TEST(Writer, UnfinishedOrMisusedLeavesTheOutputAndNoNewFile) {
         }
         {
             Writer writer;
-            ASSERT_EQ(writer.open(target.string(), test_start(), test_block(), 300, 1000,
-                                  tga::RowOrder::BottomFirst),
+            ASSERT_EQ(open_at(writer, target, 300, 1000, RowOrder::BottomFirst),
                       Writer::Opened::Yes);
             const Room room = writer.room();
-            ASSERT_GT(room.bytes, 0u);
-            std::fill(room.data, room.data + room.bytes, std::uint8_t{0x5A});
+            ASSERT_GT(room.rows, 0u);
+            std::fill(room.data, room.data + room.rows * 300 * kRecordBytes, std::uint8_t{0x5A});
             ASSERT_TRUE(writer.commit());
             switch (c.end) {
                 case End::Discard:
@@ -241,9 +240,7 @@ TEST(Writer, RefusesAFolderAndAFileWithoutWritePermission) {
         fs::permissions(target, mode);
         {
             Writer writer;
-            EXPECT_EQ(writer.open(target.string(), test_start(), test_block(), 3, 2,
-                                  tga::RowOrder::TopFirst),
-                      Writer::Opened::Refused)
+            EXPECT_EQ(open_at(writer, target, 3, 2, RowOrder::TopFirst), Writer::Opened::Refused)
                 << "mode " << std::oct << static_cast<int>(mode);
         }
         fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
@@ -255,9 +252,7 @@ TEST(Writer, RefusesAFolderAndAFileWithoutWritePermission) {
     fs::create_directory(directory);
     {
         Writer writer;
-        EXPECT_EQ(writer.open(directory.string(), test_start(), test_block(), 3, 2,
-                              tga::RowOrder::TopFirst),
-                  Writer::Opened::Refused);
+        EXPECT_EQ(open_at(writer, directory, 3, 2, RowOrder::TopFirst), Writer::Opened::Refused);
     }
     EXPECT_TRUE(fs::is_directory(directory));
     EXPECT_EQ(entries(folder.path), std::vector<std::string>{"wall.m32"});

@@ -1,0 +1,111 @@
+// Files read and written at offsets in large pieces with the system's own calls, so that speed does
+// not depend on a C++ library's stream buffering.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/names.hpp"
+
+namespace varnel::platform {
+
+// Which file a name stands for, however it is spelled: the device and file number of an existing
+// file; for a name no file has, those of its folder and the name in it.
+struct FileKey {
+    std::uint64_t device = 0;
+    std::uint64_t number = 0;
+    std::string name;  // empty for an existing file
+    bool operator==(const FileKey& other) const;
+    bool operator<(const FileKey& other) const;
+};
+
+// A file as it is at one moment: which file it is, how long, and when it last changed.
+struct FileState {
+    FileKey key;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // nanoseconds, or whatever steps the system counts in
+    bool operator==(const FileState& other) const;
+};
+
+// The state of the file a name stands for, links followed; false when there is none.
+bool look_at(const std::string& name, FileState& state);
+
+// The key of a name that no file has: its folder's, and the name. The last folder asked about is
+// kept, since a run's files mostly share one.
+class FolderKeys {
+public:
+    FileKey key_of_missing(const std::string& name);
+
+private:
+    std::string folder_;
+    FileKey key_;
+    bool known_ = false;
+};
+
+// What a replacement keeps of the file it replaces: on POSIX systems its mode, and its owner and
+// group where the process may set them; on Windows its attributes.
+struct Access {
+    std::uint32_t mode = 0;
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+    bool of_existing_file = false;  // false: a new file's usual access
+};
+
+// An open file, closed when it goes. Only it touches its handle.
+class File {
+public:
+    enum class Opened {
+        Yes,
+        Missing,     // no file of that name, or a name no file can bear
+        NotRegular,  // a folder, a device, a pipe: nothing is read from it
+        Failed,      // it exists but cannot be opened (permission, too many open files, ...)
+    };
+
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    // Opens an existing regular file for reading, and notes its state. A pipe or device is never
+    // waited on; a folder is not opened, but its state noted.
+    Opened open_for_reading(const std::string& name);
+    // Creates a file for writing that must not exist under that name in any form (a link in its
+    // place is refused), readable and writable by its owner alone.
+    bool create_new(const SystemName& name);
+
+    bool is_open() const;
+    // False when the system reports that what was written could not be stored.
+    bool close();
+
+    // As it was when the file was opened for reading.
+    const FileState& state() const;
+    // The key of the file as it is now.
+    bool current_key(FileKey& key) const;
+
+    // Reads up to n bytes at the offset and returns how many it read: fewer only where the file
+    // ends, or fails.
+    std::size_t read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n) const;
+    // Writes all n bytes at the offset; false when any of them could not be written.
+    bool write_at(std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) const;
+
+    // Asks the system to set aside `bytes` for the file, where it can do so at once.
+    void reserve(std::uint64_t bytes) const;
+    // Gives the file the access of the file it replaces, or a new file's usual one.
+    void give_access(const Access& access) const;
+
+private:
+#ifdef _WIN32
+    using Handle = void*;
+    static constexpr Handle kNone = nullptr;
+#else
+    using Handle = int;
+    static constexpr Handle kNone = -1;
+#endif
+    Handle handle_ = kNone;
+    FileState state_;
+};
+
+}  // namespace varnel::platform

@@ -1,0 +1,138 @@
+#include "platform/folders.hpp"
+
+#include <algorithm>
+
+#include "platform/names.hpp"
+#include "platform/text.hpp"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
+namespace varnel::platform {
+
+#ifndef _WIN32
+namespace {
+
+// A link counts as the file it leads to, and a link to a folder not at all; the entry's own type,
+// where the system gives it, saves a look at the file.
+bool kind_of(const std::string& path, unsigned char type, FolderEntry::Kind& kind) {
+    if (type == DT_REG || type == DT_DIR) {
+        kind = type == DT_DIR ? FolderEntry::Kind::Folder : FolderEntry::Kind::File;
+        return true;
+    }
+    struct stat info {};
+    if ((type != DT_LNK && type != DT_UNKNOWN) || ::lstat(path.c_str(), &info) != 0 ||
+        (S_ISLNK(info.st_mode) && (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))) {
+        return false;
+    }
+    kind = S_ISDIR(info.st_mode) ? FolderEntry::Kind::Folder : FolderEntry::Kind::File;
+    return S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+#endif
+
+bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    const std::string path = folder.empty() ? "." : folder;
+#ifdef _WIN32
+    const std::string all = path + (path.back() == '\\' || path.back() == '/' ? "*" : "\\*");
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileExW(system_name(all).c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    do {
+        const DWORD attributes = found.dwFileAttributes;
+        const std::wstring name = found.cFileName;
+        const bool folder_entry = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (name == L"." || name == L".." ||
+            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
+            (folder_entry && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+            continue;
+        }
+        entries.push_back(
+            {narrow(name), folder_entry ? FolderEntry::Kind::Folder : FolderEntry::Kind::File});
+    } while (FindNextFileW(search, &found) != 0);
+    FindClose(search);
+#else
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        FolderEntry::Kind kind = FolderEntry::Kind::File;
+        if (name != "." && name != ".." && kind_of(path + "/" + name, entry->d_type, kind)) {
+            entries.push_back({name, kind});
+        }
+    }
+    ::closedir(dir);
+#endif
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+bool matches_pattern(const std::u16string& name, const std::u16string& pattern) {
+    const auto fold = [](char16_t c) {
+        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+    };
+    std::size_t n = 0;
+    std::size_t p = 0;
+    std::size_t star = std::u16string::npos;
+    std::size_t resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || fold(pattern[p]) == fold(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::u16string::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+std::vector<std::string> expand_pattern(const std::string& name) {
+#ifdef _WIN32
+    const std::string pattern = last_part(name);
+    std::vector<FolderEntry> entries;
+    if (pattern.find_first_of("*?") == std::string::npos ||
+        !list_folder(beside(name, ""), entries)) {
+        return {name};
+    }
+    // The system matches short 8.3 names too, and folders: only files whose own names match.
+    const auto folded = [](const std::string& text) {
+        std::wstring units = wide(text);
+        CharUpperBuffW(units.data(), static_cast<DWORD>(units.size()));
+        return std::u16string(units.begin(), units.end());
+    };
+    const std::u16string wanted = folded(pattern);
+    std::vector<std::string> matches;
+    for (const FolderEntry& entry : entries) {
+        if (entry.kind == FolderEntry::Kind::File && matches_pattern(folded(entry.name), wanted)) {
+            matches.push_back(beside(name, entry.name));
+        }
+    }
+    return matches.empty() ? std::vector<std::string>{name} : matches;
+#else
+    return {name};
+#endif
+}
+
+}  // namespace varnel::platform

@@ -1,0 +1,29 @@
+// What a folder holds, and names with wildcards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varnel::platform {
+
+struct FolderEntry {
+    enum class Kind { File, Folder };
+    std::string name;
+    Kind kind;
+};
+
+// The files (links to files among them) and folders in a folder, sorted by name; links to folders
+// are left out, so that no walk through folders goes round in a loop, and on Windows hidden and
+// system files. False when the folder cannot be read.
+bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// A name with * or ? in its last part stands for the files that match it, sorted, on Windows,
+// whose command shell leaves that to the program; one that matches nothing stands for itself.
+// Elsewhere the shell has done it, and a name is itself.
+std::vector<std::string> expand_pattern(const std::string& name);
+
+// True when `name` matches `pattern`, where * stands for any characters and ? for one, letters
+// of either case alike: how Windows patterns match long names.
+bool matches_pattern(const std::u16string& name, const std::u16string& pattern);
+
+}  // namespace varnel::platform

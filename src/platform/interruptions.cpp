@@ -1,0 +1,231 @@
+#include "platform/interruptions.hpp"
+
+#include <atomic>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace varnel::platform {
+
+namespace {
+
+using Name = const SystemName::value_type*;
+
+// Room for every output of every worker at once.
+constexpr int kSlots = 1024;
+std::atomic<bool> g_reserved[kSlots];
+// Each slot's unfinished file. Its name is taken by an exchange, so that only one of the
+// interruption and the slot's owner ever uses it once the file is done with.
+std::atomic<Name> g_names[kSlots];
+
+// Threads inside a creation step, and whether an interruption is ending the process: an
+// interruption allows no more steps and waits for those under way, so that it finds every file.
+std::atomic<int> g_creating{0};
+std::atomic<bool> g_ending{false};
+
+void pause_a_millisecond() {
+#ifdef _WIN32
+    Sleep(1);
+#else
+    const timespec millisecond{0, 1000000};
+    ::nanosleep(&millisecond, nullptr);
+#endif
+}
+
+// A step makes one file, which takes a moment; should the system hang in it, the interruption
+// goes on without it after two seconds.
+void stop_new_files() {
+    g_ending.store(true);
+    for (int waited = 0; waited < 2000 && g_creating.load() > 0; ++waited) {
+        pause_a_millisecond();
+    }
+}
+
+void remove_unfinished_files() {
+    for (std::atomic<Name>& slot : g_names) {
+        if (const Name name = slot.exchange(nullptr)) {
+#ifdef _WIN32
+            DeleteFileW(name);
+#else
+            ::unlink(name);
+#endif
+        }
+    }
+}
+
+#ifdef _WIN32
+// Runs on a thread of its own. The new files were opened for deleting too: each goes once the
+// process has closed it, which it does on its way out.
+BOOL WINAPI remove_unfinished_and_end(DWORD event) {
+    stop_new_files();
+    remove_unfinished_files();
+    ExitProcess(event == CTRL_C_EVENT ? static_cast<UINT>(STATUS_CONTROL_C_EXIT) : 1u);
+}
+#else
+// Every signal whose default action ends the process and that may be caught: those a user, a
+// system or another program sends, and the faults a program may come to.
+const int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGVTALRM,
+    SIGPROF,   SIGXCPU, SIGABRT, SIGTRAP, SIGSYS,  SIGILL,  SIGFPE,  SIGSEGV, SIGBUS,
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+#ifdef SIGLOST
+    SIGLOST,
+#endif
+};
+
+// A fault comes from the instruction that causes it and cannot wait; every other signal can.
+bool can_wait(int signal) {
+    return signal != SIGSEGV && signal != SIGBUS && signal != SIGFPE && signal != SIGILL &&
+           signal != SIGTRAP && signal != SIGSYS;
+}
+
+template <typename Each>
+void for_each_ending_signal(Each&& each) {
+    for (const int signal : kEndingSignals) {
+        each(signal);
+    }
+#ifdef SIGRTMIN
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        each(signal);
+    }
+#endif
+}
+
+const sigset_t& waiting_signals() {
+    static const sigset_t set = [] {
+        sigset_t s;
+        sigemptyset(&s);
+        for_each_ending_signal([&](int signal) {
+            if (can_wait(signal)) {
+                sigaddset(&s, signal);
+            }
+        });
+        return s;
+    }();
+    return set;
+}
+
+thread_local sigset_t t_held_before;
+
+// Only calls that are safe in a signal handler are made. Back at the default, the signal raised
+// again ends the process once the handler returns (a fault comes back by itself).
+extern "C" void remove_unfinished_and_end(int signal) {
+    stop_new_files();
+    remove_unfinished_files();
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(signal, &standard, nullptr);
+    ::raise(signal);
+}
+#endif
+
+[[noreturn]] void wait_for_the_end() {
+    for (;;) {
+#ifdef _WIN32
+        Sleep(INFINITE);
+#else
+        ::pause();
+#endif
+    }
+}
+
+}  // namespace
+
+void remove_unfinished_files_on_interrupt() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(remove_unfinished_and_end, TRUE);
+#else
+    struct sigaction handler {};
+    handler.sa_handler = remove_unfinished_and_end;
+    handler.sa_mask = waiting_signals();
+    for_each_ending_signal([&](int signal) {
+        struct sigaction before {};
+        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            ::sigaction(signal, &handler, nullptr);
+        }
+    });
+    // Beyond a file-size limit a write then fails, and is reported, instead of ending the process.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
+#endif
+}
+
+UnfinishedFile::UnfinishedFile() : slot_(-1) {
+    for (int slot = 0; slot < kSlots && slot_ < 0; ++slot) {
+        bool free = false;
+        if (g_reserved[slot].compare_exchange_strong(free, true)) {
+            slot_ = slot;
+        }
+    }
+}
+
+UnfinishedFile::~UnfinishedFile() {
+    forget();
+    if (slot_ >= 0) {
+        g_reserved[slot_].store(false);
+    }
+}
+
+bool UnfinishedFile::track(const SystemName::value_type* name) {
+    if (slot_ < 0) {
+        return false;
+    }
+    g_names[slot_].store(name);
+    tracking_ = true;
+    return true;
+}
+
+void UnfinishedFile::forget() {
+    if (!tracking_) {
+        return;
+    }
+    tracking_ = false;
+    // An interruption that took the name is removing the file and ending the process.
+    if (g_names[slot_].exchange(nullptr) == nullptr) {
+        wait_for_the_end();
+    }
+}
+
+// On Windows interruptions come on a thread of their own, never on one inside a step.
+UnfinishedFile::CreationStep::CreationStep() {
+#ifndef _WIN32
+    ::pthread_sigmask(SIG_BLOCK, &waiting_signals(), &t_held_before);
+#endif
+    ++g_creating;
+    allowed_ = !g_ending.load();
+}
+
+UnfinishedFile::CreationStep::~CreationStep() {
+    --g_creating;
+#ifndef _WIN32
+    ::pthread_sigmask(SIG_SETMASK, &t_held_before, nullptr);
+#endif
+}
+
+bool UnfinishedFile::CreationStep::allowed() const {
+    return allowed_;
+}
+
+}  // namespace varnel::platform

@@ -1,0 +1,101 @@
+#include "platform/names.hpp"
+
+#include <cerrno>
+#include <vector>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "platform/text.hpp"
+#else
+#include <unistd.h>
+#endif
+
+namespace varnel::platform {
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kSeparators = "\\/:";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
+bool starts_with(const std::string& text, const char* start) {
+    return text.rfind(start, 0) == 0;
+}
+
+}  // namespace
+
+std::string long_path_form(const std::string& full_path) {
+    if (starts_with(full_path, "\\\\?\\") || starts_with(full_path, "\\\\.\\") ||
+        starts_with(full_path, "\\??\\")) {
+        return full_path;
+    }
+    if (starts_with(full_path, "\\\\")) {
+        return "\\\\?\\UNC\\" + full_path.substr(2);
+    }
+    const bool drive = full_path.size() >= 3 && full_path[1] == ':' && full_path[2] == '\\' &&
+                       ((full_path[0] >= 'A' && full_path[0] <= 'Z') ||
+                        (full_path[0] >= 'a' && full_path[0] <= 'z'));
+    return drive ? "\\\\?\\" + full_path : full_path;
+}
+
+SystemName system_name(const std::string& name) {
+#ifdef _WIN32
+    const std::wstring typed = wide(name);
+    if (name.empty() || starts_with(name, "\\\\?\\") || starts_with(name, "\\\\.\\")) {
+        return typed;
+    }
+    const DWORD size = GetFullPathNameW(typed.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length =
+        size == 0 ? 0 : GetFullPathNameW(typed.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return typed;
+    }
+    full.resize(length);
+    return wide(long_path_form(narrow(full)));
+#else
+    return name;
+#endif
+}
+
+std::string beside(const std::string& path, const std::string& file_name) {
+    const std::size_t last = path.find_last_of(kSeparators);
+    return last == std::string::npos ? file_name : path.substr(0, last + 1) + file_name;
+}
+
+std::string last_part(const std::string& path) {
+    const std::size_t last = path.find_last_of(kSeparators);
+    return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+bool current_directory(std::string& path) {
+#ifdef _WIN32
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    std::wstring directory(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetCurrentDirectoryW(size, directory.data());
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    directory.resize(length);
+    path = narrow(directory);
+    return true;
+#else
+    std::vector<char> buffer(4096);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+            path = buffer.data();
+            return true;
+        }
+        if (errno != ERANGE || buffer.size() >= (std::size_t{1} << 20)) {
+            return false;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+#endif
+}
+
+}  // namespace varnel::platform

@@ -1,0 +1,38 @@
+// How the program's names meet the system's. Names are 8-bit strings: on POSIX systems the bytes
+// the command line gives; on Windows UTF-8, made from the system's UTF-16 names and made back into
+// them for every call, so that every name Windows can store opens the file it names.
+#pragma once
+
+#include <string>
+
+namespace varnel::platform {
+
+#ifdef _WIN32
+using SystemName = std::wstring;
+inline constexpr bool kNamesAreUtf8 = true;
+inline constexpr char kDirectorySeparator = '\\';
+#else
+using SystemName = std::string;
+// Every byte of a name counts as a character.
+inline constexpr bool kNamesAreUtf8 = false;
+inline constexpr char kDirectorySeparator = '/';
+#endif
+
+// A name as the system calls take it. On Windows it is made absolute and given the \\?\ form, so
+// that names longer than 260 characters work whether or not the machine allows them.
+SystemName system_name(const std::string& name);
+
+// The \\?\ form of a full Windows path ("C:\a" gives "\\?\C:\a", "\\server\share\a" gives
+// "\\?\UNC\server\share\a"); a name already in a system form, or not full, stays as it is.
+std::string long_path_form(const std::string& full_path);
+
+// The name of a file in the same folder as `path`.
+std::string beside(const std::string& path, const std::string& file_name);
+
+// The last part of a path: the name of a file in its folder.
+std::string last_part(const std::string& path);
+
+// The current directory's full path; false when it cannot be read.
+bool current_directory(std::string& path);
+
+}  // namespace varnel::platform

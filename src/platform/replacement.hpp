@@ -1,0 +1,69 @@
+// Replacing an output whole. The new file is made beside the output under a name no other program
+// uses, tracked for interruptions from the moment it exists, given the access it will keep before
+// anything is written to it, changed only through its handle, and put in place by one rename once
+// it is complete; until then the output name keeps what it held.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "platform/file.hpp"
+#include "platform/interruptions.hpp"
+#include "platform/names.hpp"
+
+namespace varnel::platform {
+
+// What an output name stands for, looked at once before the output is made.
+struct OutputPlace {
+    enum class State {
+        Missing,      // no file has the name: the output will be a new file
+        Replaceable,  // a regular file that may be written
+        Refused,      // a folder or other non-file, a read-only file, a link not to be followed
+    };
+    State state = State::Missing;
+    std::string target;  // where the output goes: the name, or the file at the end of its links
+    FileKey key;         // the file it replaces, or the folder and name the output will have
+    Access access;       // what the output keeps of the file it replaces
+};
+
+// A link is followed only where the system would follow it for this process: not from a folder
+// that everyone may write to and that is sticky, unless the process or the folder's owner owns
+// the link.
+OutputPlace look_at_output(const std::string& name, FolderKeys& folders);
+
+// One output at a time; the same object makes one after another.
+class Replacement {
+public:
+    enum class Put {
+        Done,
+        Failed,     // the new file is gone; one whose name was taken over is left to its taker
+        NameTaken,  // (keeping an existing file) a file of the output's name exists
+    };
+
+    Replacement();
+    ~Replacement();
+    Replacement(const Replacement&) = delete;
+    Replacement& operator=(const Replacement&) = delete;
+
+    // Makes the new file for the place and gives it the access the output keeps. False when it
+    // cannot be made.
+    bool begin(const OutputPlace& place);
+    const File& file() const;
+    // Puts the complete file in place: over the output, or with `keep_existing` only while no
+    // file has the output's name.
+    Put finish(bool keep_existing);
+    // Closes and removes the new file; the output is untouched.
+    void abandon();
+
+private:
+    UnfinishedFile tracking_;
+    std::mt19937_64 random_;
+    std::string target_;
+    std::string temporary_;
+    SystemName system_temporary_;
+    File file_;
+    bool replaces_existing_ = false;
+};
+
+}  // namespace varnel::platform
