@@ -84,17 +84,17 @@ void to_rgba(Kind kind, const std::uint8_t* p, std::uint8_t* out) {
     }
 }
 
-// The attributes type of a TGA 2.0 extension area says the alpha bytes are no alpha.
-bool footer_denies_alpha(const std::uint8_t* data, std::size_t size) {
+// The attributes type of a TGA 2.0 extension area that lies before the footer; -1 without one.
+int attributes_type(const std::uint8_t* data, std::size_t size) {
     static const char signature[18] = "TRUEVISION-XFILE.";
     if (size < 26 || std::memcmp(data + size - 18, signature, 18) != 0) {
-        return false;
+        return -1;
     }
     const std::uint64_t offset = le32(data + size - 26);
-    if (offset == 0 || offset > size || size - offset < 495) {
-        return false;
+    if (offset == 0 || offset + 495 > size - 26) {
+        return -1;
     }
-    return data[offset + 494] <= 2;
+    return data[offset + 494];
 }
 
 // Hands every stored pixel to `visit` in file order, RLE undone; false when the data ends first.
@@ -232,8 +232,12 @@ Decoded decode_reference(const std::uint8_t* data, std::size_t size, std::uint64
         return d;
     }
 
+    // Types 0 to 2 deny the alpha only where the descriptor gives no alpha bits; 3 and 4 keep it
+    // even where it is 0 everywhere.
+    const int attributes = attributes_type(data, size);
+    const bool denied = attributes >= 0 && attributes <= 2 && alpha_bits == 0;
     const bool keep_alpha =
-        has_alpha(mapped ? entry_kind : kind) && !footer_denies_alpha(data, size) && any_alpha;
+        has_alpha(mapped ? entry_kind : kind) && !denied && (any_alpha || attributes == 3 || attributes == 4);
     const bool top_down = (descriptor & 0x20) != 0;
     const bool right_to_left = (descriptor & 0x10) != 0;
     d.records.resize(pixels.size());

@@ -184,12 +184,14 @@ Step convert_file(const Settings& settings, Workspace& workspace, const Job& job
     schedule.will_write(index, place.key);
     platform::File input;
     const platform::File::Opened opened = open_input(c, input);
-    if (opened == platform::File::Opened::Missing || opened == platform::File::Opened::Failed) {
+    if (opened == platform::File::Opened::Missing) {
         return Report{Message::InputMissing, job.input, {}};
     }
     print("Processing " + job.input + "\n");
+    // An input that is there but cannot be read (no permission, too many open files, a loop of
+    // links) is as unreadable as one that is no file: the nearest of the messages.
     const tga::Input in{input.state().size, read_file, &input};
-    if (opened == platform::File::Opened::NotRegular || reader.open(in)) {
+    if (opened != platform::File::Opened::Yes || reader.open(in)) {
         return Report{Message::NotTga, job.input, {}};
     }
     const std::uint64_t needs = std::uint64_t{reader.width()} * reader.height() * 3;

@@ -25,20 +25,26 @@ constexpr char kFooterSignature[18] = "TRUEVISION-XFILE.";
 constexpr std::uint64_t kExtensionMinSize = 495;
 constexpr std::uint64_t kAttributesTypeOffset = 494;
 
-bool extension_says_no_alpha(const Input& input) {
+// What the extension area says of the alpha bytes.
+enum class AlphaSaid { Nothing, NotAlpha, Alpha };
+
+AlphaSaid extension_attributes(const Input& input) {
     std::uint8_t footer[kFooterSize];
     if (input.size < kFooterSize ||
         !read_exact(input, input.size - kFooterSize, footer, kFooterSize) ||
         std::memcmp(footer + 8, kFooterSignature, sizeof kFooterSignature) != 0) {
-        return false;
+        return AlphaSaid::Nothing;
     }
+    // Only an area that lies wholly before the footer; one that runs into it is no area.
     const std::uint64_t offset = load_le32(footer);
-    std::uint8_t attributes = 3;
-    if (offset == 0 || offset > input.size || kExtensionMinSize > input.size - offset ||
+    const std::uint64_t end = input.size - kFooterSize;
+    std::uint8_t attributes = 0;
+    if (offset == 0 || offset > end || kExtensionMinSize > end - offset ||
         !read_exact(input, offset + kAttributesTypeOffset, &attributes, 1)) {
-        return false;
+        return AlphaSaid::Nothing;
     }
-    return attributes <= 2;
+    return attributes <= 2 ? AlphaSaid::NotAlpha : attributes <= 4 ? AlphaSaid::Alpha
+                                                                   : AlphaSaid::Nothing;
 }
 
 using m32::kRecordBytes;
@@ -103,16 +109,21 @@ Failure Reader::prepare() {
             return f;
         }
     }
+    // The extension area may say the alpha bytes are no alpha, but the descriptor's alpha bits
+    // say more: where it gives the image alpha bits the bytes are alpha, as writers that fill a
+    // mask and still say "no alpha" there mean them. An alpha channel that is 0 everywhere was
+    // never filled in, and the image is opaque, unless the extension area says it is alpha.
     const bool alpha_source =
         carries_alpha(layout_.mapped ? layout_.map_entry_kind : layout_.pixel_kind);
-    const bool alpha_wanted = alpha_source && !extension_says_no_alpha(input_);
-    bool any_alpha = false;
-    if (alpha_wanted && layout_.pixel_count > 0) {
+    const AlphaSaid said = alpha_source ? extension_attributes(input_) : AlphaSaid::Nothing;
+    const bool alpha_wanted =
+        alpha_source && !(said == AlphaSaid::NotAlpha && (header.descriptor & 0x0Fu) == 0);
+    bool any_alpha = said == AlphaSaid::Alpha;
+    if (alpha_wanted && !any_alpha && layout_.pixel_count > 0) {
         if (Failure f = look_for_alpha(any_alpha)) {
             return f;
         }
     }
-    // An alpha channel that is 0 everywhere was never filled in: the image is opaque.
     keep_alpha_ = alpha_wanted && any_alpha;
     if (layout_.mapped && !keep_alpha_) {
         map_.make_opaque();

@@ -103,6 +103,30 @@ TEST(Batch, NamesOfOneOutputWriteItOneAfterAnother) {
     }
 }
 
+// A run ends as if its files were converted one after another: two names of one output through
+// different folders end as the later one writes it, and a file whose template an earlier file
+// writes reads the template that file wrote.
+TEST(Batch, FilesThatDependOnEachOtherKeepTheirOrder) {
+    for (int run = 0; run < 10; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const Scene scene;
+        scene.put("a.tga", classic_tga(16, 16, 3));
+        // tpl/16x16.tga is a 32 x 32 image, whose output is the template a.tga needs.
+        write_bytes(scene.root() / "tpl" / "16x16.tga", classic_tga(32, 32, 4));
+        const std::string large = scene.put_template(32, 32);
+        scene.put_template(16, 16);
+        EXPECT_EQ(scene.run({"-j", "2", "../tpl/16x16.tga", "a.tga"}).status, 0);
+        const std::string a = scene.read("a.m32");
+        EXPECT_TRUE(a.substr(256, 712) == large.substr(256, 712)) << "the old template was read";
+
+#ifndef _WIN32
+        std::filesystem::create_directory_symlink(".", scene.dir() / "same");
+        EXPECT_EQ(scene.run({"-j", "2", "a.tga", "same/a.tga"}).status, 0);
+        EXPECT_EQ(scene.read("a.m32").substr(0, 256), m32_header_start("stone/same/a.m32"));
+#endif
+    }
+}
+
 TEST(Batch, AMissingPathIniIsReportedOnceAndNothingConverted) {
     const MixedSet set;
     std::filesystem::remove(set.scene.dir() / "path.ini");

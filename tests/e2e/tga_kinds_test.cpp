@@ -75,6 +75,7 @@ std::vector<KindCase> kind_cases() {
     const std::string rgba32_out = rgba(3, 2, 1, 4) + rgba(7, 6, 5, 0);
     const std::string rgb32_out = rgba(3, 2, 1) + rgba(7, 6, 5);
     const std::string tc32 = tga_file(image(2, 32, 2, 1, 8), "", "", rgba32);
+    const std::string tc32_no_alpha_bits = tga_file(image(2, 32, 2, 1, 0), "", "", rgba32);
     return {
         {"Mapped8BitIndex24BitEntries",
          tga_file(with_map(image(1, 8, 2, 2), 0, 3, 24), "",
@@ -121,9 +122,16 @@ std::vector<KindCase> kind_cases() {
          tga_file(image(2, 32, 2, 1, 0), "", "", rgba32), 2, 1, rgba32_out},
         {"TrueColour32AlphaAllZeroIsOpaque",
          tga_file(image(2, 32, 2, 1, 8), "", "", bytes({1, 2, 3, 0, 5, 6, 7, 0})), 2, 1, rgb32_out},
-        {"ExtensionAreaSaysNoAlpha", with_extension(tc32, 0), 2, 1, rgb32_out},
-        {"ExtensionAreaSaysUndefinedIgnore", with_extension(tc32, 1), 2, 1, rgb32_out},
-        {"ExtensionAreaSaysUndefinedKeep", with_extension(tc32, 2), 2, 1, rgb32_out},
+        {"ExtensionAreaSaysNoAlpha", with_extension(tc32_no_alpha_bits, 0), 2, 1, rgb32_out},
+        {"ExtensionAreaSaysUndefinedIgnore", with_extension(tc32_no_alpha_bits, 1), 2, 1,
+         rgb32_out},
+        {"ExtensionAreaSaysUndefinedKeep", with_extension(tc32_no_alpha_bits, 2), 2, 1, rgb32_out},
+        {"ExtensionAreaSaysNoAlphaBesideAlphaBitsThatHoldAMask", with_extension(tc32, 0), 2, 1,
+         rgba32_out},
+        {"ExtensionAreaRunningIntoTheFooterIsNone",
+         tc32_no_alpha_bits + std::string(469, '\0') +
+             tga_footer(std::uint32_t(tc32_no_alpha_bits.size())),
+         2, 1, rgba32_out},
         {"ExtensionAreaSaysAlpha", with_extension(tc32, 3), 2, 1, rgba32_out},
         {"ExtensionAreaSaysPremultipliedAlpha", with_extension(tc32, 4), 2, 1, rgba32_out},
         {"Rle32WithAlpha", tga_file(image(10, 32, 2, 1, 8), "", "", bytes({0x81, 1, 2, 3, 200})), 2,
@@ -190,13 +198,13 @@ std::vector<KindCase> kind_cases() {
          tga_file(image(2, 24, 2, 1), "", "", kA + kB + std::string(9, 'z')), 2, 1, kRa + kRb},
         {"FooterWithoutExtensionArea", tc32 + tga_footer(0), 2, 1, rgba32_out},
         {"ExtensionAreaOutsideTheFile", tc32 + tga_footer(100000), 2, 1, rgba32_out},
-        {"ExtensionAreaSaysNoAlphaFor16Bit",
+        {"ExtensionAreaSaysNoAlphaBesideA16BitAlphaBit",
          with_extension(tga_file(image(2, 16, 2, 1, 1), "", "", kWords), 0), 2, 1,
-         rgba(255, 132, 8) + rgba(0, 255, 82)},
-        {"ExtensionAreaSaysAlphaButAllZero",
+         rgba(255, 132, 8, 0) + rgba(0, 255, 82, 255)},
+        {"ExtensionAreaSaysAlphaEvenAllZero",
          with_extension(tga_file(image(2, 32, 2, 1, 8), "", "", bytes({1, 2, 3, 0, 5, 6, 7, 0})),
                         3),
-         2, 1, rgb32_out},
+         2, 1, rgba(3, 2, 1, 0) + rgba(7, 6, 5, 0)},
         {"AlphaBitsIgnoredFor24Bit", tga_file(image(2, 24, 2, 1, 8), "", "", kA + kB), 2, 1,
          kRa + kRb},
         {"Classic", classic_tga(3, 2, 21), 3, 2, classic_records(3, 2, 21)},

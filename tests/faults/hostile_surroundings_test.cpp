@@ -111,10 +111,10 @@ TEST(Interruption, RemovesTheNewFilesAndEndsAsTheSignalWould) {
         int signal;
         std::vector<std::string> arguments;
     } cases[] = {
-        {SIGINT, {"big.tga"}},
-        {SIGTERM, {"big.tga"}},
-        {SIGHUP, {"big.tga"}},
-        {SIGTERM, {"-j", "2", "big.tga", "copy.tga"}},
+        {SIGINT, {"big.tga"}},   {SIGTERM, {"big.tga"}}, {SIGHUP, {"big.tga"}},
+        {SIGIO, {"big.tga"}},    {SIGPWR, {"big.tga"}},  {SIGSYS, {"big.tga"}},
+        {SIGTRAP, {"big.tga"}},  {SIGABRT, {"big.tga"}}, {SIGSTKFLT, {"big.tga"}},
+        {SIGUSR1, {"big.tga"}},  {SIGTERM, {"-j", "2", "big.tga", "copy.tga"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(strsignal(c.signal)) + ", " + c.arguments.back());
@@ -316,6 +316,158 @@ TEST(ProcessLimits, TooFewOpenFilesAreNotAMissingTemplate) {
     EXPECT_EQ(ended.output, progress("big.tga", kSide, kSide) +
                                 "4096x4096.m32 is too short to be a resolution template !\n");
     EXPECT_EQ(scene.files(), before);
+}
+
+// Many workers making many small files, interrupted at any moment: the run always ends as the
+// signal asks, at once, and leaves no unfinished file.
+TEST(Interruption, EndsAtOnceWhileManyWorkersMakeNewFiles) {
+    TempFolder folder;
+    write_bytes(folder.path / "path.ini", "");
+    write_bytes(folder.path / "16x16.m32", template_bytes());
+    std::vector<std::string> arguments = {"-j", "4"};
+    for (int i = 0; i < 300; ++i) {
+        arguments.push_back("t" + std::to_string(i) + ".tga");
+        write_bytes(folder.path / arguments.back(), classic_tga(16, 16, static_cast<unsigned>(i)));
+    }
+    for (int run = 0; run < 20; ++run) {
+        const StartedVarnel child = start_varnel(folder.path, arguments);
+        std::this_thread::sleep_for(std::chrono::microseconds(500 * run));
+        ::kill(child.pid, SIGTERM);
+        const auto started = Clock::now();
+        const Ended ended = finish(child);
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+        EXPECT_TRUE(WIFEXITED(ended.status) ||
+                    (WIFSIGNALED(ended.status) && WTERMSIG(ended.status) == SIGTERM));
+        for (const std::string& name : list_files(folder.path)) {
+            ASSERT_EQ(name.rfind(".varnel-", 0), std::string::npos) << "run " << run;
+        }
+    }
+}
+
+// A folder everyone may write to, with the sticky bit, like /tmp: another user's link planted as
+// the output would lead root's output onto a file of that user's choosing. The system follows
+// such a link only for its owner or the folder's, and varnel does the same; root's own link there
+// is followed.
+TEST(StickyFolder, AnotherUsersLinkAsTheOutputIsNotFollowed) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs a link owned by another user";
+    }
+    TempFolder root_only;
+    const fs::path victim = root_only.path / "victim";
+    write_bytes(victim, "root's own");
+    ::chmod(victim.c_str(), 0600);
+    for (const uid_t link_owner : {uid_t{65534}, uid_t{0}}) {
+        SCOPED_TRACE("link owned by " + std::to_string(link_owner));
+        TempFolder shared;
+        ::chmod(shared.path.c_str(), 01777);
+        write_bytes(shared.path / "a.tga", classic_tga(4, 2));
+        write_bytes(shared.path / "path.ini", "");
+        write_bytes(shared.path / "4x2.m32", template_bytes());
+        fs::create_symlink(victim, shared.path / "a.m32");
+        ASSERT_EQ(::lchown((shared.path / "a.m32").c_str(), link_owner, link_owner), 0);
+        const ToolRun run = run_varnel(shared.path, {"a.tga"});
+        EXPECT_TRUE(fs::is_symlink(shared.path / "a.m32"));
+        if (link_owner != 0) {
+            EXPECT_EQ(run.status, 255);
+            EXPECT_EQ(run.output, progress("a.tga", 4, 2) + "Error opening a.m32 for writing.\n");
+            EXPECT_EQ(read_bytes(victim), "root's own");
+            EXPECT_EQ(std::distance(fs::directory_iterator(shared.path), fs::directory_iterator()),
+                      4) << "a new file left";
+        } else {
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_EQ(fs::file_size(victim), 968u + 4 * 4 * 2);
+        }
+    }
+}
+
+// A link whose target is not there yet stays a link, and its target is made.
+TEST(DanglingLink, AsTheOutputGetsItsTargetMade) {
+    TempFolder folder;
+    write_bytes(folder.path / "a.tga", classic_tga(4, 2));
+    write_bytes(folder.path / "path.ini", "");
+    write_bytes(folder.path / "4x2.m32", template_bytes());
+    fs::create_directory(folder.path / "real");
+    fs::create_symlink("real/a-target.m32", folder.path / "a.m32");
+    const ToolRun run = run_varnel(folder.path, {"a.tga"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, progress("a.tga", 4, 2));
+    EXPECT_TRUE(fs::is_symlink(folder.path / "a.m32"));
+    EXPECT_EQ(fs::read_symlink(folder.path / "a.m32"), "real/a-target.m32");
+    EXPECT_EQ(fs::file_size(folder.path / "real" / "a-target.m32"), 968u + 4 * 4 * 2);
+    EXPECT_EQ(list_files(folder.path / "real"), std::vector<std::string>{"a-target.m32"});
+}
+
+// The new file of a private output is as private as the output from the moment it exists, so
+// that no one can open it meanwhile and keep reading what it holds after the rename.
+TEST(NewFile, IsNoMoreOpenThanTheOutputWhileItIsWritten) {
+    for (const ::mode_t mode : {::mode_t{0600}, ::mode_t{0640}}) {
+        LargeScene scene;
+        ::chmod((scene.folder.path / "big.m32").c_str(), mode);
+        const StartedVarnel child = start_varnel(scene.folder.path, {"big.tga"});
+        const std::optional<fs::path> name = wait_for_new_file(scene.folder.path, child.pid);
+        struct stat info {};
+        const bool seen = name && ::stat(name->c_str(), &info) == 0;
+        const Ended ended = finish(child);
+        ASSERT_TRUE(seen) << "the run ended before its new file was seen";
+        EXPECT_EQ(info.st_mode & 0077 & ~mode, 0u) << std::oct << (info.st_mode & 07777);
+        EXPECT_EQ(WEXITSTATUS(ended.status), 0);
+    }
+}
+
+// Started without standard input, output or error, varnel puts the null device in their place
+// before it opens a file, so that no file it opens takes one of them: its lines never go into a
+// file it writes.
+TEST(StandardStreams, ThatAreClosedAreTheNullDevice) {
+    if (under_emulator()) {
+        GTEST_SKIP() << "the emulator opens files of its own in their place";
+    }
+    for (const int stream : {0, 1, 2}) {
+        SCOPED_TRACE("stream " + std::to_string(stream));
+        LargeScene scene;
+        const StartedVarnel child = start_varnel(scene.folder.path, {"big.tga"}, nullptr, stream);
+        const bool seen = wait_for_new_file(scene.folder.path, child.pid).has_value();
+        const fs::path fd = "/proc/" + std::to_string(child.pid) + "/fd/" + std::to_string(stream);
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(fd, ec);
+        const Ended ended = finish(child);
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(target, "/dev/null");
+        EXPECT_EQ(WEXITSTATUS(ended.status), 0);
+        EXPECT_EQ(ended.output, stream == 1 ? "" : progress("big.tga", kSide, kSide));
+        const std::string output = read_bytes(scene.folder.path / "big.m32");
+        EXPECT_EQ(output.substr(0, 4), std::string("\4\0\0\0", 4));
+        EXPECT_EQ(output.find("Processing"), std::string::npos);
+    }
+}
+
+// However few files the process may open, a run over many files converts every one: it runs no
+// more workers than the limit holds.
+TEST(ProcessLimits, FewOpenFilesStillConvertEveryFile) {
+    if (under_emulator()) {
+        GTEST_SKIP() << "a limit on open files binds the emulator as much as varnel";
+    }
+    TempFolder folder;
+    write_bytes(folder.path / "path.ini", "");
+    write_bytes(folder.path / "8x8.m32", template_bytes());
+    std::vector<std::string> arguments = {"-j", "9999"};
+    for (int i = 0; i < 300; ++i) {
+        arguments.push_back("t" + std::to_string(i) + ".tga");
+        write_bytes(folder.path / arguments.back(), classic_tga(8, 8));
+    }
+    const Ended ended = run_limited(folder.path, arguments, {RLIMIT_NOFILE, 20});
+    ASSERT_TRUE(WIFEXITED(ended.status));
+    EXPECT_EQ(WEXITSTATUS(ended.status), 0) << ended.output.substr(0, 300);
+    EXPECT_EQ(list_files(folder.path).size(), 2u + 2 * 300);
+}
+
+// An input that is there but cannot be opened is unreadable, not missing.
+TEST(UnreadableInput, IsNotATgaFileRatherThanMissing) {
+    TempFolder folder;
+    write_bytes(folder.path / "path.ini", "");
+    fs::create_symlink("loop.tga", folder.path / "loop.tga");
+    const ToolRun run = run_varnel(folder.path, {"loop.tga"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "Processing loop.tga\nloop.tga is not a TGA file !\n");
 }
 
 }  // namespace

@@ -249,7 +249,7 @@ std::vector<std::string> list_files(const fs::path& folder) {
 
 #ifndef _WIN32
 StartedVarnel start_varnel(const fs::path& folder, const std::vector<std::string>& arguments,
-                           const ProcessLimit* limit) {
+                           const ProcessLimit* limit, int closed_stream) {
     std::vector<std::string> words = varnel_command();
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -268,6 +268,9 @@ StartedVarnel start_varnel(const fs::path& folder, const std::vector<std::string
         // Only the standard streams: a limit on open files counts whatever else is open.
         for (int fd = 3; fd < 1024; ++fd) {
             ::close(fd);
+        }
+        if (closed_stream >= 0) {
+            ::close(closed_stream);
         }
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
             std::signal(signal, SIG_DFL);

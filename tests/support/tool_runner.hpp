@@ -38,9 +38,10 @@ struct StartedVarnel {
     int output = -1;  // read end of the pipe
 };
 
+// `closed_stream` (0, 1 or 2) is a standard stream the process starts without.
 StartedVarnel start_varnel(const std::filesystem::path& folder,
                            const std::vector<std::string>& arguments,
-                           const ProcessLimit* limit = nullptr);
+                           const ProcessLimit* limit = nullptr, int closed_stream = -1);
 #endif
 
 // The platform's line end for text the tool prints: "\r\n" on Windows, "\n" elsewhere.

@@ -396,30 +396,42 @@ std::vector<AlphaImage> alpha_images() {
     };
 }
 
-TEST(TgaLoader, ExtensionAreaAttributesTypeDecidesWhetherAlphaIsAlpha) {
-    const struct {
-        int attributes_type;
-        bool keeps_alpha;
-    } cases[] = {{0, false}, {1, false}, {2, false}, {3, true}, {4, true}};
+// The same image with no alpha bits in its descriptor (16-bit words then carry no alpha at all).
+std::string without_alpha_bits(std::string file) {
+    file[17] = static_cast<char>(file[17] & 0xF0);
+    return file;
+}
+
+// Attributes types 0, 1 and 2 say the alpha bytes are no alpha; the descriptor's alpha bits say
+// they are, and win: Paint Shop Pro writes type 0 beside 8 alpha bits that hold a mask.
+TEST(TgaLoader, ExtensionAreaSaysNoAlphaOnlyWhereTheDescriptorGivesNoAlphaBits) {
     for (const AlphaImage& image : alpha_images()) {
         expect_records(image.file, image.kept, std::string(image.what) + ", no extension area");
-        for (const auto& c : cases) {
-            const std::string file =
-                image.file +
-                extension_area_and_footer(image.file.size(), std::uint8_t(c.attributes_type));
-            expect_records(
-                file, c.keeps_alpha ? image.kept : image.opaque,
-                std::string(image.what) + ", attributes type " + std::to_string(c.attributes_type));
+        for (int type = 0; type <= 4; ++type) {
+            const auto area = [&](const std::string& file) {
+                return file + extension_area_and_footer(file.size(), std::uint8_t(type));
+            };
+            const std::string what =
+                std::string(image.what) + ", attributes type " + std::to_string(type);
+            expect_records(area(image.file), image.kept, what + ", alpha bits");
+            if (image.file[16] != 16) {
+                expect_records(area(without_alpha_bits(image.file)),
+                               type >= 3 ? image.kept : image.opaque, what + ", no alpha bits");
+            }
         }
     }
 }
 
-TEST(TgaLoader, IgnoresAnExtensionAreaThatIsNotInsideTheFile) {
+TEST(TgaLoader, IgnoresAnExtensionAreaThatIsNotInsideTheFileBeforeItsFooter) {
     for (const AlphaImage& image : alpha_images()) {
+        if (image.file[16] == 16) {
+            continue;
+        }
+        const std::string file = without_alpha_bits(image.file);
         // Each would say "no alpha" if it were read.
-        const std::string no_alpha_area = extension_area_and_footer(image.file.size(), 0);
+        const std::string no_alpha_area = extension_area_and_footer(file.size(), 0);
         const std::string area_only = no_alpha_area.substr(0, 495);
-        const std::uint32_t size = std::uint32_t(image.file.size());
+        const std::uint32_t size = std::uint32_t(file.size());
         const struct {
             const char* what;
             std::string tail;
@@ -428,12 +440,12 @@ TEST(TgaLoader, IgnoresAnExtensionAreaThatIsNotInsideTheFile) {
             {"offset past the end", area_only + tga_footer(size + 10000)},
             {"offset 0xFFFFFFFF", area_only + tga_footer(0xFFFFFFFFu)},
             {"area cut by the end of the file", area_only + tga_footer(size + 400)},
+            {"area running into the footer", area_only.substr(0, 469) + tga_footer(size)},
             {"footer without signature",
              no_alpha_area.substr(0, no_alpha_area.size() - 2) + "X" + std::string(1, '\0')},
         };
         for (const auto& c : cases) {
-            expect_records(image.file + c.tail, image.kept,
-                           std::string(image.what) + ", " + c.what);
+            expect_records(file + c.tail, image.kept, std::string(image.what) + ", " + c.what);
         }
     }
 }
@@ -449,13 +461,13 @@ TEST(TgaLoader, AlphaThatIsZeroEverywhereMeansOpaque) {
         {"32-bit, 0 alpha bits",
          tga_header(image_fields(2, 2, 1, 32, 0)) + file_bytes({1, 2, 3, 0, 4, 5, 6, 0}),
          bytes({3, 2, 1, 255, 6, 5, 4, 255})},
-        {"32-bit, attributes type 3",
+        {"32-bit, attributes type 3: alpha that is alpha, even 0 everywhere",
          [] {
              const std::string f =
                  tga_header(image_fields(2, 2, 1, 32, 8)) + file_bytes({1, 2, 3, 0, 4, 5, 6, 0});
              return f + extension_area_and_footer(f.size(), 3);
          }(),
-         bytes({3, 2, 1, 255, 6, 5, 4, 255})},
+         bytes({3, 2, 1, 0, 6, 5, 4, 0})},
         {"32-bit RLE",
          tga_header(image_fields(10, 3, 1, 32, 8)) +
              file_bytes({0x81, 1, 2, 3, 0, 0x00, 4, 5, 6, 0}),
