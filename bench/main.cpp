@@ -52,6 +52,8 @@ struct Case {
     int runs;
     double time_limit;
     double rss_limit_mib;
+    // The picture's M32 file back to a TGA file: the input is the M32 file varnel makes of it.
+    bool back = false;
 };
 
 struct Outcome {
@@ -94,8 +96,20 @@ std::string load_average() {
     return cut == std::string::npos ? text : text.substr(0, cut);
 }
 
-std::string output_name(const std::string& input_name) {
-    return input_name.substr(0, input_name.size() - 3) + "m32";
+std::string renamed(const std::string& name, const char* ending) {
+    return name.substr(0, name.size() - 3) + ending;
+}
+
+std::string input_of(const Case& c) {
+    return c.back ? renamed(c.input_name, "m32") : c.input_name;
+}
+
+std::string output_of(const Case& c) {
+    return c.back ? c.input_name : renamed(c.input_name, "m32");
+}
+
+std::uint64_t output_size(const Case& c) {
+    return c.back ? bench::tga_size(c.picture) : bench::m32_size(c.picture);
 }
 
 int runs_from_environment() {
@@ -138,10 +152,10 @@ std::string check_varnel(const Setup& s, const Case& c, const bench::ChildRun& r
                "), said: " + read_file(s.scratch / "stdout.txt");
     }
     const std::uint64_t pixels = std::uint64_t{c.picture.width} * c.picture.height;
-    const std::string expected = "Processing " + c.input_name + "\nResolution is " +
+    const std::string expected = "Processing " + input_of(c) + "\nResolution is " +
                                  std::to_string(c.picture.width) + "x" +
                                  std::to_string(c.picture.height) + "\nNeeds " +
-                                 std::to_string(pixels * 3) + " bytes in memory\n";
+                                 std::to_string(pixels * (c.back ? 4 : 3)) + " bytes in memory\n";
     if (read_file(s.scratch / "stdout.txt") != expected) {
         return "unexpected standard output: " + read_file(s.scratch / "stdout.txt");
     }
@@ -149,7 +163,7 @@ std::string check_varnel(const Setup& s, const Case& c, const bench::ChildRun& r
         return "wrote to standard error: " + read_file(s.scratch / "stderr.txt");
     }
     std::error_code ec;
-    if (fs::file_size(s.scratch / output_name(c.input_name), ec) != bench::m32_size(c.picture)) {
+    if (fs::file_size(s.scratch / output_of(c), ec) != output_size(c)) {
         return "output has the wrong size";
     }
     return {};
@@ -157,25 +171,28 @@ std::string check_varnel(const Setup& s, const Case& c, const bench::ChildRun& r
 
 class Runner {
 public:
-    Runner(const Setup& s, const Case& c) : s_(s), c_(c), output_(output_name(c.input_name)) {}
+    Runner(const Setup& s, const Case& c) : s_(s), c_(c), output_(output_of(c)) {}
 
     bench::ChildRun varnel() {
         clear();
-        return bench::run_child({s_.varnel, c_.input_name}, s_.scratch.string(), stdout_path(),
-                                stderr_path());
+        std::vector<std::string> command = {s_.varnel, input_of(c_)};
+        if (c_.back) {
+            command.insert(command.begin() + 1, "--to-tga");
+        }
+        return bench::run_child(command, s_.scratch.string(), stdout_path(), stderr_path());
     }
 
     bench::ChildRun io_floor() {
         clear();
-        return bench::run_child({s_.self, "--floor", c_.input_name, output_,
-                                 std::to_string(bench::m32_size(c_.picture))},
-                                s_.scratch.string(), stdout_path(), stderr_path());
+        return bench::run_child(
+            {s_.self, "--floor", input_of(c_), output_, std::to_string(output_size(c_))},
+            s_.scratch.string(), stdout_path(), stderr_path());
     }
 
     bool floor_ok(const bench::ChildRun& run) const {
         std::error_code ec;
         return run.exited && run.exit_status == 0 &&
-               fs::file_size(s_.scratch / output_, ec) == bench::m32_size(c_.picture);
+               fs::file_size(s_.scratch / output_, ec) == output_size(c_);
     }
 
     // Each run writes a fresh file, never onto one left by the run before, and starts with none
@@ -234,23 +251,35 @@ Outcome measure(const Setup& s, const Case& c) {
                 static_cast<double>(fs::file_size(input)) / kMiB, seconds_since(start));
     std::fflush(stdout);
 
+    if (c.back) {
+        // The M32 file to take back is varnel's own conversion of the picture.
+        const bench::ChildRun made =
+            bench::run_child({s.varnel, c.input_name}, s.scratch.string(),
+                             (s.scratch / "stdout.txt").string(), (s.scratch / "stderr.txt").string());
+        fs::remove(input);
+        if (!made.exited || made.exit_status != 0) {
+            o.failure = "cannot make the M32 file to take back";
+            return o;
+        }
+    }
     // Straight after it is written an input may not be in the page cache yet; every timed run
     // should find it there, the first as much as the others.
-    read_through(input);
+    read_through(s.scratch / input_of(c));
     Runner runner(s, c);
     bench::ChildRun first = runner.varnel();
     o.failure = check_varnel(s, c, first);
     if (o.failure.empty()) {
         start = Clock::now();
         const std::string header_name = s.scratch.filename().string() + "/" + runner.output();
-        o.failure =
-            bench::check_m32(c.picture, (s.scratch / runner.output()).string(), header_name);
+        const std::string output = (s.scratch / runner.output()).string();
+        o.failure = c.back ? bench::check_tga(c.picture, output)
+                           : bench::check_m32(c.picture, output, header_name);
         std::printf("%s: every byte of the output checked in %.2f s\n", c.label.c_str(),
                     seconds_since(start));
     }
     if (!o.failure.empty()) {
         runner.clear();
-        remove_input(s, input);
+        remove_input(s, s.scratch / input_of(c));
         return o;
     }
     // The first run of each program, untimed, leaves both finding the system in the same state.
@@ -274,7 +303,7 @@ Outcome measure(const Setup& s, const Case& c) {
         o.floor_rss_mib = std::max(o.floor_rss_mib, f.peak_rss_mib);
     }
     runner.clear();
-    remove_input(s, input);
+    remove_input(s, s.scratch / input_of(c));
     if (o.failure.empty()) {
         const auto [vmin, vmax] =
             std::minmax_element(o.varnel_seconds.begin(), o.varnel_seconds.end());
@@ -299,7 +328,7 @@ void print_table(const std::vector<Outcome>& outcomes) {
         const double v = median(o.varnel_seconds);
         const double f = median(o.floor_seconds);
         const double ratio = v / f;
-        const double out_mib = static_cast<double>(bench::m32_size(c.picture)) / kMiB;
+        const double out_mib = static_cast<double>(output_size(c)) / kMiB;
         const bool time_met = ratio <= c.time_limit;
         const bool rss_met = o.varnel_rss_mib <= c.rss_limit_mib;
         std::printf("%-34s %4zu %9.4f %9.4f %5.2fx %5.1fx %5.1f MiB %5.0f MiB %9.0f  %s\n",
@@ -418,6 +447,13 @@ int benchmark(const std::string& varnel) {
          runs,
          1.2,
          kStreamLimit},
+        {"8192x8192 M32 back to TGA",
+         {bench::Encoding::Uncompressed32, 8192, 8192},
+         "back_8192.tga",
+         runs,
+         1.2,
+         kStreamLimit,
+         true},
     };
     if (huge) {
         // Five alternating runs after a warm-up of each. A 4 GiB output crosses the system's

@@ -331,6 +331,35 @@ bool write_tga(const Picture& picture, const std::string& path) {
     return sink.finish();
 }
 
+std::uint64_t tga_size(const Picture& picture) {
+    return 18 + std::uint64_t{4} * picture.width * picture.height + 495 + 26;
+}
+
+std::string check_tga(const Picture& picture, const std::string& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         &std::fclose);
+    if (!file) {
+        return "cannot open " + path;
+    }
+    std::vector<std::uint8_t> expected(std::size_t{picture.width} * 4);
+    std::vector<std::uint8_t> actual(expected.size());
+    for (std::uint32_t y = picture.height; y-- > 0;) {
+        expected_row(picture, y, expected.data());
+        const long at = static_cast<long>(18 + std::uint64_t{picture.height - 1 - y} * expected.size());
+        if (std::fseek(file.get(), at, SEEK_SET) != 0 ||
+            std::fread(actual.data(), 1, actual.size(), file.get()) != actual.size()) {
+            return "ends in row " + std::to_string(y);
+        }
+        for (std::size_t x = 0; x < expected.size(); x += 4) {
+            std::swap(expected[x], expected[x + 2]);
+        }
+        if (actual != expected) {
+            return "row " + std::to_string(y) + " differs";
+        }
+    }
+    return {};
+}
+
 std::string check_m32(const Picture& picture, const std::string& path,
                       const std::string& header_name) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),

@@ -41,6 +41,10 @@ inline constexpr std::size_t kTemplateSize = 968;
 
 std::uint64_t m32_size(const Picture& picture);
 
+// The TGA file varnel makes back from the picture's M32 file: header, pixels, extension area and
+// footer.
+std::uint64_t tga_size(const Picture& picture);
+
 // A stand-in resolution template: only its size and bytes 256 to 967 matter to the converter.
 std::vector<std::uint8_t> template_bytes();
 
@@ -51,5 +55,9 @@ bool write_tga(const Picture& picture, const std::string& path);
 // pixel record. Returns an empty string when it matches, otherwise where and how it differs.
 std::string check_m32(const Picture& picture, const std::string& path,
                       const std::string& header_name);
+
+// Compares the pixels of the TGA file made back from the picture's M32 file with the picture's
+// records: B, G, R, A, rows stored bottom row first.
+std::string check_tga(const Picture& picture, const std::string& path);
 
 }  // namespace bench

@@ -6,8 +6,10 @@
 #include <new>
 #include <thread>
 
+#include "driver/convert.hpp"
 #include "driver/messages.hpp"
 #include "driver/schedule.hpp"
+#include "driver/to_tga.hpp"
 
 namespace varnel::driver {
 
@@ -54,16 +56,25 @@ struct Ended {
 };
 
 // The status the file ends with, its message printed.
-int convert_one(const Settings& settings, Workspace& workspace, const Job& job, Schedule& schedule,
-                std::size_t file, Lines& lines) {
+int convert_one(Workspace& workspace, const Job& job, Schedule& schedule, std::size_t file,
+                Lines& lines) {
     int status = 0;
     try {
         const Ended ended{schedule, file};
-        const std::optional<Report> failure =
-            job.output.empty()
-                ? Report{Message::NoTgaName, {}, {}}
-                : convert_file(settings, workspace, job, schedule, file,
-                               [&](const std::string& text) { add_line(lines, file, text); });
+        const Print print = [&](const std::string& text) { add_line(lines, file, text); };
+        Conversion conversion{workspace, job, schedule, file, print};
+        std::optional<Report> failure;
+        switch (job.kind) {
+            case Job::Kind::ToM32:
+                failure = convert_to_m32(conversion);
+                break;
+            case Job::Kind::ToTga:
+                failure = convert_to_tga(conversion);
+                break;
+            case Job::Kind::Say:
+                failure = job.said;
+                break;
+        }
         if (failure) {
             status = exit_status(failure->message);
             add_line(lines, file, message_text(*failure));
@@ -84,8 +95,7 @@ int convert_one(const Settings& settings, Workspace& workspace, const Job& job, 
 
 }  // namespace
 
-int convert_all(const Settings& settings, const std::vector<Job>& jobs, unsigned workers,
-                std::FILE* out) {
+int convert_all(const std::vector<Job>& jobs, unsigned workers, std::FILE* out) {
     Lines lines;
     lines.out = out;
     lines.held.resize(jobs.size());
@@ -97,7 +107,7 @@ int convert_all(const Settings& settings, const std::vector<Job>& jobs, unsigned
     const auto work = [&] {
         Workspace workspace;
         for (std::size_t file; (file = next++) < jobs.size();) {
-            statuses[file] = convert_one(settings, workspace, jobs[file], schedule, file, lines);
+            statuses[file] = convert_one(workspace, jobs[file], schedule, file, lines);
         }
     };
     const std::size_t helpers = std::min<std::size_t>(workers, jobs.size()) - 1;

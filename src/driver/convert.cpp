@@ -10,15 +10,6 @@ namespace {
 
 using Step = std::optional<Report>;
 
-// One file's conversion and what it works with.
-struct Conversion {
-    const Settings& settings;
-    Workspace& workspace;
-    const Job& job;
-    Schedule& schedule;
-    std::size_t index;
-};
-
 std::size_t read_file(const void* context, std::uint64_t offset, std::uint8_t* out, std::size_t n) {
     return static_cast<const platform::File*>(context)->read_at(offset, out, n);
 }
@@ -26,37 +17,21 @@ std::size_t read_file(const void* context, std::uint64_t offset, std::uint8_t* o
 Report input_failure(const std::string& input_name, const tga::Failure& failure) {
     switch (failure.kind) {
         case tga::FailureKind::Unsupported:
-            return {Message::Unsupported, input_name, failure.reason};
+            return {Message::Unsupported, input_name, failure.reason, {}};
         case tga::FailureKind::OutOfMemory:
-            return {Message::OutOfMemory, std::to_string(failure.bytes), {}};
+            return {Message::OutOfMemory, std::to_string(failure.bytes), {}, {}};
         case tga::FailureKind::NotTga:
-            return {Message::NotTga, input_name, {}};
+            return {Message::NotTga, input_name, {}, {}};
         case tga::FailureKind::Damaged:
         case tga::FailureKind::None:
             break;
     }
-    return {Message::Damaged, input_name, failure.reason};
+    return {Message::Damaged, input_name, failure.reason, {}};
 }
 
-// The key of what a name stands for now: its file, or its folder and the name.
-platform::FileKey key_of(const std::string& name, const platform::File& opened,
-                         platform::File::Opened how, platform::FolderKeys& folders) {
-    return how == platform::File::Opened::Missing ? folders.key_of_missing(name)
-                                                  : opened.state().key;
-}
-
-// The input as it is once every earlier file of the run that writes it is done.
-platform::File::Opened open_input(Conversion& c, platform::File& input) {
-    platform::File::Opened opened = input.open_for_reading(c.job.input);
-    if (c.schedule.wait_for_earlier_writers(
-            c.index, key_of(c.job.input, input, opened, c.workspace.folders))) {
-        opened = input.open_for_reading(c.job.input);
-    }
-    return opened;
-}
-
-Step read_template(Conversion& c, const std::string& path, m32::TemplateBlock& block,
+Step read_template(Conversion& c, const std::string& shown, m32::TemplateBlock& block,
                    platform::FileKey& key) {
+    const std::string path = c.settings().path(shown);
     platform::FileState seen;
     bool there = platform::look_at(path, seen);
     if (c.schedule.wait_for_earlier_writers(
@@ -69,21 +44,21 @@ Step read_template(Conversion& c, const std::string& path, m32::TemplateBlock& b
         case m32::TemplateRead::TooShort:
         // There, but no header block can be had from it: the nearest of the messages.
         case m32::TemplateRead::Unreadable:
-            return Report{Message::TemplateTooShort, path, {}};
+            return Report{Message::TemplateTooShort, shown, {}, {}};
         case m32::TemplateRead::Missing:
             break;
     }
-    return Report{Message::TemplateMissing, path, {}};
+    return Report{Message::TemplateMissing, shown, {}, {}};
 }
 
 Step make_header_name(const Settings& settings, const std::string& output, std::string& header) {
     if (!settings.has_directory) {
-        return Report{Message::NoCurrentDirectory, {}, {}};
+        return Report{Message::NoCurrentDirectory, {}, {}, {}};
     }
     const std::string name = m32::header_name(settings.directory, output);
     header = platform::header_text(name);
     if (header.size() > m32::kMaxHeaderName) {
-        return Report{Message::HeaderNameTooLong, name, std::to_string(m32::kMaxHeaderName)};
+        return Report{Message::HeaderNameTooLong, name, std::to_string(m32::kMaxHeaderName), {}};
     }
     return std::nullopt;
 }
@@ -103,12 +78,12 @@ bool may_be_a_template(const std::string& output) {
 }
 
 // The output side: the template, the output's name and the new file, then the records as the
-// reader makes them, straight into the writer's blocks.
+// reader makes them, straight into the output's blocks.
 Step write_output(Conversion& c, platform::File& input, platform::OutputPlace& place) {
     tga::Reader& reader = c.workspace.reader;
-    m32::Writer& writer = c.workspace.writer;
+    platform::OutputFile& output = c.workspace.output;
     const std::string template_path =
-        m32::template_path(c.settings.prefix, reader.width(), reader.height());
+        m32::template_path(c.settings().prefix, reader.width(), reader.height());
     m32::TemplateBlock block{};
     platform::FileKey template_key;
     const Step read = read_template(c, template_path, block, template_key);
@@ -118,29 +93,30 @@ Step write_output(Conversion& c, platform::File& input, platform::OutputPlace& p
     }
     // An earlier file of the run that writes the same output is done with it first.
     if (c.schedule.wait_for_earlier_writers(c.index, place.key)) {
-        place = platform::look_at_output(c.job.output, c.workspace.folders);
+        place = platform::look_at_output(c.settings().path(c.job.output), c.workspace.folders);
     }
     if (place.state != platform::OutputPlace::State::Missing && place.key == template_key) {
-        return Report{Message::OutputIsTemplate, c.job.output, {}};
+        return Report{Message::OutputIsTemplate, c.job.output, {}, {}};
     }
     std::string header_name;
-    if (Step s = make_header_name(c.settings, c.job.output, header_name)) {
+    if (Step s = make_header_name(c.settings(), c.job.output, header_name)) {
         return s;
     }
-    switch (writer.open(place, m32::make_header_start(header_name), block, reader.width(),
-                        reader.height(), reader.row_order())) {
-        case m32::Writer::Opened::Yes:
+    switch (output.open(place, m32::file_shape(m32::make_header_start(header_name), block,
+                                               reader.width(), reader.height(),
+                                               reader.row_order()))) {
+        case platform::OutputFile::Opened::Yes:
             break;
-        case m32::Writer::Opened::Refused:
-            return Report{Message::CannotOpenOutput, c.job.output, {}};
-        case m32::Writer::Opened::OutOfMemory:
-            return Report{Message::OutOfMemory, std::to_string(writer.memory_requested()), {}};
+        case platform::OutputFile::Opened::Refused:
+            return Report{Message::CannotOpenOutput, c.job.output, {}, {}};
+        case platform::OutputFile::Opened::OutOfMemory:
+            return Report{Message::OutOfMemory, std::to_string(output.memory_requested()), {}, {}};
     }
-    for (m32::Room room; (room = writer.room()).rows > 0;) {
+    for (platform::Room room; (room = output.room()).rows > 0;) {
         if (tga::Failure f = reader.read_rows(room.first_row, room.rows, room.data)) {
             return input_failure(c.job.input, f);
         }
-        if (!writer.commit()) {
+        if (!output.commit()) {
             break;
         }
     }
@@ -149,19 +125,11 @@ Step write_output(Conversion& c, platform::File& input, platform::OutputPlace& p
     if (may_be_a_template(c.job.output)) {
         c.schedule.wait_for_earlier_templates(c.index);
     }
-    if (!writer.finish()) {
-        return Report{Message::WriteFailed, c.job.output, {}};
+    if (output.finish(false) != platform::Replacement::Put::Done) {
+        return Report{Message::WriteFailed, c.job.output, {}, {}};
     }
     return std::nullopt;
 }
-
-// The writer's new file is gone whatever path the conversion leaves by.
-struct DiscardUnfinished {
-    m32::Writer& writer;
-    ~DiscardUnfinished() {
-        writer.discard();
-    }
-};
 
 bool is_input_side(Message message) {
     return message == Message::Damaged || message == Message::Unsupported ||
@@ -170,36 +138,30 @@ bool is_input_side(Message message) {
 
 }  // namespace
 
-Job job_for(const std::string& name) {
-    const bool tga = name.find("tga") != std::string::npos || name.find("TGA") != std::string::npos;
-    return {name, tga ? m32::output_name(name) : std::string()};
-}
-
-Step convert_file(const Settings& settings, Workspace& workspace, const Job& job,
-                  Schedule& schedule, std::size_t index, const Print& print) {
-    Conversion c{settings, workspace, job, schedule, index};
-    tga::Reader& reader = workspace.reader;
-    const DiscardUnfinished discard{workspace.writer};
-    platform::OutputPlace place = platform::look_at_output(job.output, workspace.folders);
-    schedule.will_write(index, place.key);
+Step convert_to_m32(Conversion& c) {
+    tga::Reader& reader = c.workspace.reader;
+    const DiscardUnfinished discard{c.workspace.output};
+    platform::OutputPlace place =
+        platform::look_at_output(c.settings().path(c.job.output), c.workspace.folders);
+    c.schedule.will_write(c.index, place.key);
     platform::File input;
-    const platform::File::Opened opened = open_input(c, input);
+    const platform::File::Opened opened = c.open_input(input);
     if (opened == platform::File::Opened::Missing) {
-        return Report{Message::InputMissing, job.input, {}};
+        return Report{Message::InputMissing, c.job.input, {}, {}};
     }
-    print("Processing " + job.input + "\n");
+    c.print("Processing " + c.job.input + "\n");
     // An input that is there but cannot be read (no permission, too many open files, a loop of
     // links) is as unreadable as one that is no file: the nearest of the messages.
     const tga::Input in{input.state().size, read_file, &input};
     if (opened != platform::File::Opened::Yes || reader.open(in)) {
-        return Report{Message::NotTga, job.input, {}};
+        return Report{Message::NotTga, c.job.input, {}, {}};
     }
     const std::uint64_t needs = std::uint64_t{reader.width()} * reader.height() * 3;
-    print("Resolution is " + std::to_string(reader.width()) + "x" +
-          std::to_string(reader.height()) + "\nNeeds " + std::to_string(needs) +
-          " bytes in memory\n");
+    c.print("Resolution is " + std::to_string(reader.width()) + "x" +
+            std::to_string(reader.height()) + "\nNeeds " + std::to_string(needs) +
+            " bytes in memory\n");
     if (tga::Failure f = reader.prepare()) {
-        return input_failure(job.input, f);
+        return input_failure(c.job.input, f);
     }
     Step outcome = write_output(c, input, place);
     // Damage in the input is checked before anything on the output side, and reported first;
@@ -207,7 +169,7 @@ Step convert_file(const Settings& settings, Workspace& workspace, const Job& job
     // has the rest of them read for damage before it is reported.
     if (outcome && !is_input_side(outcome->message) && input.is_open()) {
         if (tga::Failure f = reader.find_damage()) {
-            return input_failure(job.input, f);
+            return input_failure(c.job.input, f);
         }
     }
     return outcome;

@@ -1,5 +1,7 @@
 #include "driver/messages.hpp"
 
+#include <iterator>
+
 #include "platform/console.hpp"
 
 namespace varnel::driver {
@@ -27,6 +29,15 @@ constexpr Entry kMessages[] = {
     {Message::HeaderNameTooLong, "Header name %s is longer than %s characters !\n", -1},
     {Message::CannotOpenOutput, "Error opening %s for writing.\n", -1},
     {Message::WriteFailed, "Error writing %s.\n", -1},
+    {Message::NoM32Name, "Error - No M32-File !\n", 0},
+    {Message::NotM32, "%s is not an M32 file !\n", 1},
+    {Message::NoTemplateFits,
+     "Couldn't locate a resolution template of %s records for %s. Make sure it's in this dir.\n",
+     -1},
+    {Message::TemplatesDisagree, "%s has %s records, and resolution templates of %s fit it !\n",
+     -1},
+    {Message::TgaExists, "Won't overwrite the TGA file %s !\n", -1},
+    {Message::InFolder, "In %s:\n", 0},
 };
 
 const Entry& entry(Message message) {
@@ -46,11 +57,11 @@ int exit_status(Message message) {
 
 std::string message_text(const Report& report) {
     const std::string pattern = entry(report.message).pattern;
-    const std::string* args[] = {&report.first, &report.second};
+    const std::string* args[] = {&report.first, &report.second, &report.third};
     std::string text;
     std::size_t next_arg = 0;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern.compare(i, 2, "%s") == 0 && next_arg < 2) {
+        if (pattern.compare(i, 2, "%s") == 0 && next_arg < std::size(args)) {
             text += *args[next_arg++];
             ++i;
         } else {
@@ -80,20 +91,29 @@ std::string banner_text() {
 std::string help_text() {
     return banner_text() +
            "Options:\n"
-           "  -j N          convert N files at a time (default: one per processor)\n"
+           "  -j N              convert N files at a time (default: one per processor)\n"
+           "  -r                convert the files below the folders named, each in its folder\n"
+           "  --to-tga          take M32 files back to TGA files beside them\n"
 #ifdef _WIN32
-           "  -h, --help, /?  show this text\n"
+           "  -h, --help, /?    show this text\n"
 #else
-           "  -h, --help    show this text\n"
+           "  -h, --help        show this text\n"
 #endif
-           "  --version     show the version\n"
+           "  --version         show the version\n"
            "\n"
-           "Several files convert in one run, in the order given: varnel a.tga b.tga\n"
+           "Examples:\n"
+           "  varnel wall.tga               wall.m32 beside wall.tga\n"
+           "  varnel a.tga b.tga            several files in one run\n"
 #ifdef _WIN32
-           "or varnel *.tga. "
+           "  varnel *.tga                  every TGA file of this folder\n"
 #endif
-           "Each file's lines stay together; the exit status is that\n"
-           "of the first file that failed.\n";
+           "  varnel -r textures            every TGA file below textures, with the path.ini\n"
+           "                                of its own folder\n"
+           "  varnel --to-tga wall.m32      wall.tga back from wall.m32, to edit it\n"
+           "  varnel --to-tga -r textures   every M32 file below textures back to TGA\n"
+           "\n"
+           "Each file's lines stay together; the exit status is that of the first file that\n"
+           "failed.\n";
 }
 
 namespace {

@@ -26,12 +26,21 @@ enum class Message {
     HeaderNameTooLong,
     CannotOpenOutput,
     WriteFailed,
+    // Taking an M32 file back to TGA.
+    NoM32Name,
+    NotM32,
+    NoTemplateFits,
+    TemplatesDisagree,
+    TgaExists,
+    // The folder whose files the lines after it are about, in a run over folders.
+    InFolder,
 };
 
 struct Report {
     Message message;
-    std::string first;   // the first %s
-    std::string second;  // the second %s, where there is one
+    std::string first = {};   // the first %s
+    std::string second = {};  // the second %s, where there is one
+    std::string third = {};
 };
 
 int exit_status(Message message);

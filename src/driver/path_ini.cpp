@@ -25,9 +25,9 @@ std::string template_prefix_from(const std::string& text) {
     return line;
 }
 
-bool read_template_prefix(std::string& prefix) {
+bool read_template_prefix(const std::string& path, std::string& prefix) {
     platform::File file;
-    if (file.open_for_reading(kPathIniName) != platform::File::Opened::Yes) {
+    if (file.open_for_reading(path) != platform::File::Opened::Yes) {
         return false;
     }
     std::string text;
@@ -38,7 +38,7 @@ bool read_template_prefix(std::string& prefix) {
             file.read_at(offset, reinterpret_cast<std::uint8_t*>(&text[scanned]), kPieceBytes);
         text.resize(scanned + got);
         offset += got;
-        if (got == 0 || line_end(text, scanned) != std::string::npos) {
+        if (got < kPieceBytes || line_end(text, scanned) != std::string::npos) {
             break;
         }
     }

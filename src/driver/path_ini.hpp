@@ -15,8 +15,8 @@ inline constexpr char kPathIniName[] = "path.ini";
 // Spaces stay: a prefix may begin or end with one.
 std::string template_prefix_from(const std::string& text);
 
-// Reads path.ini up to the end of its first line, once and in time linear in the line's length.
-// False when there is no regular file of that name or it cannot be read.
-bool read_template_prefix(std::string& prefix);
+// Reads the path.ini at `path` up to the end of its first line, once and in time linear in the
+// line's length. False when there is no regular file of that name or it cannot be read.
+bool read_template_prefix(const std::string& path, std::string& prefix);
 
 }  // namespace varnel::driver

@@ -4,10 +4,8 @@
 #include <new>
 
 #include "driver/batch.hpp"
-#include "driver/convert.hpp"
 #include "driver/messages.hpp"
-#include "driver/path_ini.hpp"
-#include "m32/naming.hpp"
+#include "driver/tree.hpp"
 #include "platform/console.hpp"
 #include "platform/folders.hpp"
 #include "platform/names.hpp"
@@ -23,6 +21,8 @@ constexpr unsigned kMostWorkers = 256;
 struct Options {
     enum class Show { Nothing, Help, Version } show = Show::Nothing;
     unsigned workers = 0;  // 0: one per processor
+    bool to_tga = false;
+    bool folders = false;
     std::vector<std::string> files;
 };
 
@@ -33,6 +33,11 @@ bool is_help(const std::string& argument) {
     }
 #endif
     return argument == "-h" || argument == "--help";
+}
+
+bool is_flag(const std::string& argument) {
+    return is_help(argument) || argument == "--version" || argument == "--to-tga" ||
+           argument == "-r";
 }
 
 // A number of workers: 1 to 9999.
@@ -52,7 +57,9 @@ Options parse(const std::vector<std::string>& arguments) {
             options.show = Options::Show::Version;
         } else if (argument == "-j" && i + 1 < arguments.size() && is_count(arguments[i + 1])) {
             options.workers = static_cast<unsigned>(std::stoul(arguments[++i]));
-        } else if (!is_help(argument) && argument != "--version") {
+        } else if (argument == "--to-tga" || argument == "-r") {
+            (argument == "-r" ? options.folders : options.to_tga) = true;
+        } else if (!is_flag(argument)) {
             for (std::string& name : platform::expand_pattern(argument)) {
                 options.files.push_back(std::move(name));
             }
@@ -61,44 +68,72 @@ Options parse(const std::vector<std::string>& arguments) {
     return options;
 }
 
-// path.ini and the current directory: what every conversion of the run shares.
-std::optional<Report> read_settings(Settings& settings) {
-    if (!read_template_prefix(settings.prefix)) {
-        return Report{Message::NoPathIni, {}, {}};
-    }
-    std::string directory;
-    settings.has_directory = platform::current_directory(directory);
-    if (settings.has_directory) {
-        settings.directory =
-            m32::last_directory_component(directory, platform::kDirectorySeparator);
-    }
-    return std::nullopt;
+unsigned workers_for(const Options& options) {
+    return std::min({options.workers == 0 ? platform::processor_count() : options.workers,
+                     kMostWorkers, platform::workers_within_file_limit()});
 }
 
-int convert_files(const Options& options, std::FILE* out) {
+Job job_for(const Settings* settings, const std::string& name, bool to_tga) {
+    return to_tga ? to_tga_job(settings, name) : to_m32_job(settings, name);
+}
+
+// Files named as they are, in the current directory's settings. A problem that concerns every
+// file is reported once, and nothing is converted; names before the first that is to be
+// converted are answered before path.ini is read.
+int convert_named_files(const Options& options, std::FILE* out) {
+    Settings settings;
     std::vector<Job> jobs;
     for (const std::string& name : options.files) {
-        jobs.push_back(job_for(name));
+        jobs.push_back(job_for(&settings, name, options.to_tga));
     }
-    // Names before the first TGA name are answered before path.ini is read, as for a single name.
-    const auto first_tga =
-        std::find_if(jobs.begin(), jobs.end(), [](const Job& job) { return !job.output.empty(); });
-    for (auto it = jobs.begin(); it != first_tga; ++it) {
-        print(out, message_text({Message::NoTgaName, {}, {}}));
+    const auto first = std::find_if(jobs.begin(), jobs.end(),
+                                    [](const Job& job) { return job.kind != Job::Kind::Say; });
+    for (auto it = jobs.begin(); it != first; ++it) {
+        print(out, message_text(it->said));
     }
-    if (first_tga == jobs.end()) {
+    if (first == jobs.end()) {
         return 0;
     }
-    // A problem that concerns every file is reported once, and nothing is converted.
-    Settings settings;
-    if (const std::optional<Report> failure = read_settings(settings)) {
+    if (const std::optional<Report> failure = read_settings({}, settings)) {
         print(out, message_text(*failure));
         return exit_status(failure->message);
     }
-    const unsigned workers =
-        std::min({options.workers == 0 ? platform::processor_count() : options.workers,
-                  kMostWorkers, platform::workers_within_file_limit()});
-    return convert_all(settings, {first_tga, jobs.end()}, workers, out);
+    return convert_all({first, jobs.end()}, workers_for(options), out);
+}
+
+// Folders walked whole (with -r, or dropped on the program), files dropped by their full names
+// each in its own folder, and files named as they are in the current directory's settings.
+int convert_folders(const Options& options, bool dropped, std::FILE* out) {
+    FolderSettings folders;
+    std::vector<Job> jobs;
+    const Settings* current = nullptr;
+    std::optional<Report> current_failed;
+    DropFolder last;
+    for (const std::string& name : options.files) {
+        if (platform::is_folder(name)) {
+            add_tree(name, options.to_tga && !dropped, folders, jobs);
+            last = {};
+            continue;
+        }
+        if (dropped) {
+            add_dropped_file(name, last, folders, jobs);
+            continue;
+        }
+        Job job = job_for(current, name, options.to_tga);
+        if (job.kind != Job::Kind::Say && current == nullptr) {
+            Settings& settings = folders.emplace_back();
+            current_failed = read_settings({}, settings);
+            current = &settings;
+            job.settings = current;
+            if (current_failed) {
+                jobs.push_back(say(*current_failed));
+            }
+        }
+        if (job.kind == Job::Kind::Say || !current_failed) {
+            jobs.push_back(job);
+        }
+    }
+    return convert_all(jobs, workers_for(options), out);
 }
 
 }  // namespace
@@ -126,7 +161,15 @@ int run(const std::vector<std::string>& arguments, std::FILE* out) {
             print(out, banner_text());
             return 0;
         }
-        return convert_files(options, out);
+        // Explorer hands files dropped on the program over by their full names, and starts it in
+        // a folder of its own choosing.
+        const bool dropped =
+            platform::started_from_explorer() &&
+            std::all_of(options.files.begin(), options.files.end(), platform::is_absolute);
+        if (options.folders || dropped) {
+            return convert_folders(options, dropped, out);
+        }
+        return convert_named_files(options, out);
     } catch (const std::bad_alloc&) {
         return report_out_of_memory(out);
     }

@@ -12,6 +12,17 @@ HeaderStart make_header_start(const std::string& header_name) {
     return start;
 }
 
+platform::OutputFile::Shape file_shape(const HeaderStart& start, const TemplateBlock& block,
+                                       std::uint16_t width, std::uint16_t height, RowOrder order) {
+    platform::OutputFile::Shape shape;
+    shape.head.assign(start.begin(), start.end());
+    shape.head.insert(shape.head.end(), block.begin(), block.end());
+    shape.row_bytes = std::size_t{width} * kRecordBytes;
+    shape.rows = height;
+    shape.from_the_end = order == RowOrder::BottomFirst;
+    return shape;
+}
+
 TemplateRead Templates::read(const std::string& path, const platform::FileState* seen,
                              TemplateBlock& block, platform::FileKey& key) {
     const auto known = read_.find(path);

@@ -12,7 +12,9 @@
 #include <string>
 #include <utility>
 
+#include "m32/record.hpp"
 #include "platform/file.hpp"
+#include "platform/output_file.hpp"
 
 namespace varnel::m32 {
 
@@ -29,6 +31,11 @@ inline constexpr std::size_t kMaxHeaderName = 99;
 
 // Offsets 0 to 255. The name must hold at most kMaxHeaderName characters.
 HeaderStart make_header_start(const std::string& header_name);
+
+// An M32 file of width x height records whose blocks come in `order`: the header start and the
+// template block before the records.
+platform::OutputFile::Shape file_shape(const HeaderStart& start, const TemplateBlock& block,
+                                       std::uint16_t width, std::uint16_t height, RowOrder order);
 
 enum class TemplateRead {
     Ok,

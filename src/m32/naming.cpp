@@ -6,17 +6,17 @@ std::string template_path(const std::string& prefix, std::uint16_t width, std::u
     return prefix + std::to_string(width) + "x" + std::to_string(height) + ".m32";
 }
 
-std::string output_name(const std::string& input_name, bool utf8) {
-    std::size_t keep = input_name.size();
+std::string renamed(const std::string& name, const char* ending, bool utf8) {
+    std::size_t keep = name.size();
     for (int characters = 0; characters < 3 && keep > 0; ++characters) {
         --keep;
         // The bytes that go on a UTF-8 character begin with the bits 10.
         while (utf8 && keep > 0 &&
-               (static_cast<unsigned char>(input_name[keep]) & 0xC0u) == 0x80u) {
+               (static_cast<unsigned char>(name[keep]) & 0xC0u) == 0x80u) {
             --keep;
         }
     }
-    return input_name.substr(0, keep) + "m32";
+    return name.substr(0, keep) + ending;
 }
 
 std::string last_directory_component(const std::string& directory, char separator) {

@@ -14,9 +14,11 @@ namespace varnel::m32 {
 // separator when it names a folder.
 std::string template_path(const std::string& prefix, std::uint16_t width, std::uint16_t height);
 
-// The input name with its last three characters replaced by "m32", whatever they are. A
-// character is a byte, or with `utf8` a character of UTF-8 text.
-std::string output_name(const std::string& input_name, bool utf8 = platform::kNamesAreUtf8);
+// The name with its last three characters replaced by `ending` ("m32" for an input's M32 file,
+// "tga" for an M32 file's TGA file), whatever they are. A character is a byte, or with `utf8` a
+// character of UTF-8 text.
+std::string renamed(const std::string& name, const char* ending,
+                    bool utf8 = platform::kNamesAreUtf8);
 
 // The text after the last separator of a directory path; empty at a root ("/", "D:\").
 std::string last_directory_component(const std::string& directory, char separator);

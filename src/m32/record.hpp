@@ -15,11 +15,4 @@ enum class RowOrder {
     BottomFirst,  // blocks from the bottom up: RLE rows stored bottom first, decoded in one pass
 };
 
-// Room for a block of rows: rows first_row to first_row + rows - 1 of the image, top row first.
-struct Room {
-    std::uint8_t* data = nullptr;
-    std::uint32_t first_row = 0;
-    std::uint32_t rows = 0;
-};
-
 }  // namespace varnel::m32

@@ -37,6 +37,16 @@ bool kind_of(const std::string& path, unsigned char type, FolderEntry::Kind& kin
 }  // namespace
 #endif
 
+bool is_folder(const std::string& name) {
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(system_name(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+#else
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
 bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
     const std::string path = folder.empty() ? "." : folder;

@@ -12,6 +12,9 @@ struct FolderEntry {
     Kind kind;
 };
 
+// True when the name is a folder (or a link to one).
+bool is_folder(const std::string& name);
+
 // The files (links to files among them) and folders in a folder, sorted by name; links to folders
 // are left out, so that no walk through folders goes round in a loop, and on Windows hidden and
 // system files. False when the folder cannot be read.

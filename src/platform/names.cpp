@@ -9,6 +9,8 @@
 
 #include "platform/text.hpp"
 #else
+#include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 #endif
 
@@ -96,6 +98,61 @@ bool current_directory(std::string& path) {
         buffer.resize(buffer.size() * 2);
     }
 #endif
+}
+
+bool full_path(const std::string& folder, std::string& path) {
+#ifdef _WIN32
+    const std::wstring typed = wide(folder);
+    const DWORD size = GetFullPathNameW(typed.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetFullPathNameW(typed.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    full.resize(length);
+    // A folder's path ends in a separator only at a drive's root.
+    if (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) {
+        full.pop_back();
+    }
+    path = narrow(full);
+    return true;
+#else
+    char* resolved = ::realpath(folder.empty() ? "." : folder.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return false;
+    }
+    path = resolved;
+    ::free(resolved);
+    return true;
+#endif
+}
+
+bool is_absolute(const std::string& name) {
+#ifdef _WIN32
+    return starts_with(name, "\\\\") || starts_with(name, "//") ||
+           (name.size() >= 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/'));
+#else
+    return starts_with(name, "/");
+#endif
+}
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+    if (folder.empty() || is_absolute(name)) {
+        return name;
+    }
+#ifdef _WIN32
+    // A name that starts with a backslash is at the root of the folder's drive; "D:tpl" is in
+    // the current folder of drive D.
+    if (starts_with(name, "\\") || starts_with(name, "/")) {
+        return folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + name : name;
+    }
+    if (name.size() >= 2 && name[1] == ':') {
+        return name;
+    }
+#endif
+    const char last = folder.back();
+    return last == '/' || last == kDirectorySeparator ? folder + name
+                                                      : folder + kDirectorySeparator + name;
 }
 
 }  // namespace varnel::platform

@@ -35,4 +35,14 @@ std::string last_part(const std::string& path);
 // The current directory's full path; false when it cannot be read.
 bool current_directory(std::string& path);
 
+// A folder's full path, as the current directory's reads once the folder is made current.
+bool full_path(const std::string& folder, std::string& path);
+
+// A name as it is taken in `folder`: a name that is not absolute is joined to it; an empty
+// folder is the current directory.
+std::string in_folder(const std::string& folder, const std::string& name);
+
+// True when a name is absolute: it names the same file whatever the current directory is.
+bool is_absolute(const std::string& name);
+
 }  // namespace varnel::platform

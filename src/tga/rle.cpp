@@ -108,14 +108,24 @@ bool RleStream::reserve(std::size_t window_bytes) {
 }
 
 void RleStream::start(const Input& input, std::uint64_t offset, unsigned pixel_bytes) {
+    // Where the window still holds the start of the same input, a second pass reads it again.
+    const bool held = input_.context == input.context && offset >= window_offset_ &&
+                      offset - window_offset_ < window_length_;
     input_ = input;
     taken_ = 0;
     pixel_bytes_ = pixel_bytes;
-    window_offset_ = offset;
-    window_length_ = 0;
-    position_ = 0;
+    position_ = held ? static_cast<std::size_t>(offset - window_offset_) : 0;
+    if (!held) {
+        window_offset_ = offset;
+        window_length_ = 0;
+    }
     remaining_ = 0;
     repeat_ = false;
+}
+
+void RleStream::forget() {
+    input_ = {};
+    window_length_ = 0;
 }
 
 bool RleStream::refill() {

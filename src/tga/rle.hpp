@@ -36,6 +36,8 @@ public:
     bool reserve(std::size_t window_bytes);
     // Back to the first pixel of pixel data that starts at `offset` of the input.
     void start(const Input& input, std::uint64_t offset, unsigned pixel_bytes);
+    // Another input comes: nothing the window holds is of it.
+    void forget();
 
     // Passes over `count` pixels without keeping them.
     Decoded skip(std::uint64_t count);

@@ -64,6 +64,8 @@ Failure Reader::open(const Input& input) {
     layout_ = Layout{};
     keep_alpha_ = false;
     check_indices_ = false;
+    chunk_held_ = 0;
+    rle_.forget();
     std::uint8_t bytes[kHeaderSize];
     if (!read_exact(input_, 0, bytes, kHeaderSize)) {
         return {FailureKind::NotTga, "shorter than a TGA header", 0};
@@ -90,6 +92,23 @@ std::uint64_t Reader::stored_row_bytes() const {
 
 std::size_t Reader::record_row_bytes() const {
     return std::size_t{width()} * kRecordBytes;
+}
+
+// A first look at the pixels leaves its last chunk of stored rows there, which is the whole image
+// where the image is small: it is not read again.
+bool Reader::read_stored(std::uint32_t first, std::uint32_t count) {
+    if (first == chunk_first_ && count == chunk_held_) {
+        return true;
+    }
+    const std::uint64_t row = stored_row_bytes();
+    chunk_held_ = 0;
+    if (!read_exact(input_, layout_.pixel_offset + first * row, chunk_.get(),
+                    static_cast<std::size_t>(count * row))) {
+        return false;
+    }
+    chunk_first_ = first;
+    chunk_held_ = count;
+    return true;
 }
 
 Failure Reader::ends_early() const {
@@ -181,10 +200,9 @@ Failure Reader::scan_stored_rows(RowCheck&& check) {
     for (std::uint32_t first = 0; first < rows; first += chunk_rows_) {
         const std::uint32_t count = std::min(chunk_rows_, rows - first);
         const bool read =
-            layout_.rle
-                ? rle_.stored(chunk_.get(), std::uint64_t{count} * width()) == Decoded::Complete
-                : read_exact(input_, layout_.pixel_offset + first * row, chunk_.get(),
-                             static_cast<std::size_t>(count * row));
+            layout_.rle ? rle_.stored(chunk_.get(), std::uint64_t{count} * width()) ==
+                              Decoded::Complete
+                        : read_stored(first, count);
         if (!read) {
             return ends_early();
         }
@@ -256,8 +274,7 @@ Failure Reader::convert_stored_rows(std::uint32_t first_row, std::uint32_t count
         const std::uint32_t n = std::min(chunk_rows_, count - done);
         const std::uint32_t out_first = first_row + done;
         const std::uint32_t stored_first = layout_.top_down ? out_first : height() - out_first - n;
-        if (!read_exact(input_, layout_.pixel_offset + stored_first * row, chunk_.get(),
-                        static_cast<std::size_t>(n * row))) {
+        if (!read_stored(stored_first, n)) {
             return ends_early();
         }
         for (std::uint32_t i = 0; i < n; ++i) {

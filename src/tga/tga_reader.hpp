@@ -50,6 +50,7 @@ private:
     Failure convert_stored_rows(std::uint32_t first_row, std::uint32_t count,
                                 std::uint8_t* records);
     Failure decode_rows(std::uint32_t count, std::uint8_t* records);
+    bool read_stored(std::uint32_t first, std::uint32_t count);
     Failure ends_early() const;
     std::uint64_t stored_row_bytes() const;
     std::size_t record_row_bytes() const;
@@ -64,6 +65,8 @@ private:
     std::unique_ptr<std::uint8_t[]> chunk_;
     std::uint64_t chunk_capacity_ = 0;
     std::uint32_t chunk_rows_ = 0;
+    std::uint32_t chunk_first_ = 0;  // the stored rows the chunk holds
+    std::uint32_t chunk_held_ = 0;
     RleStream rle_;
 };
 

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "m32/writer.hpp"
+#include "m32/record.hpp"
+#include "platform/output_file.hpp"
 #include "tga/tga_reader.hpp"
 
 namespace varnel::unit {
@@ -42,7 +43,7 @@ Decoded decode_with(tga::Reader& reader, const std::string& file, std::uint32_t 
     result.rows_per_call = rows_per_call > 0
                                ? rows_per_call
                                : static_cast<std::uint32_t>(std::clamp<std::size_t>(
-                                     row_bytes == 0 ? 1 : m32::kBlockBytes / row_bytes, 1,
+                                     row_bytes == 0 ? 1 : platform::kBlockBytes / row_bytes, 1,
                                      std::max<std::size_t>(1, height)));
     result.records.assign(row_bytes * height, 0xEE);
     const bool bottom_first = reader.row_order() == m32::RowOrder::BottomFirst;

@@ -41,9 +41,10 @@ TEST(OutputName, ReplacesTheLastThreeCharacters) {
         {"photo.tga ", "photo.tm32"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(output_name(c.input, false), c.output) << c.input;
-        EXPECT_EQ(output_name(c.input, true), c.output) << c.input;
+        EXPECT_EQ(renamed(c.input, "m32", false), c.output) << c.input;
+        EXPECT_EQ(renamed(c.input, "m32", true), c.output) << c.input;
     }
+    EXPECT_EQ(renamed("rock.m32", "tga"), "rock.tga") << "the way back";
 }
 
 // Where names are UTF-8 text (Windows), a character may take several bytes; elsewhere each byte
@@ -60,8 +61,8 @@ TEST(OutputName, CountsCharactersOfUtf8TextWhereNamesAreText) {
         {"tga\xF0\x9F\x99\x82", "tga\xF0m32", "tm32"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(output_name(c.input, false), c.bytes) << c.input;
-        EXPECT_EQ(output_name(c.input, true), c.text) << c.input;
+        EXPECT_EQ(renamed(c.input, "m32", false), c.bytes) << c.input;
+        EXPECT_EQ(renamed(c.input, "m32", true), c.text) << c.input;
     }
 }
 

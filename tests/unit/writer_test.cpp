@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "m32/writer.hpp"
+#include "m32/m32_layout.hpp"
+#include "platform/output_file.hpp"
 #include "tool_runner.hpp"
 
 namespace varnel::m32 {
@@ -58,11 +59,18 @@ std::string expected_file(std::uint16_t width, std::uint16_t height) {
     return bytes;
 }
 
+using Writer = platform::OutputFile;
+using platform::Room;
+
 Writer::Opened open_at(Writer& writer, const fs::path& target, std::uint16_t width,
                        std::uint16_t height, RowOrder order) {
     platform::FolderKeys folders;
-    return writer.open(platform::look_at_output(target.string(), folders), test_start(),
-                       test_block(), width, height, order);
+    return writer.open(platform::look_at_output(target.string(), folders),
+                       file_shape(test_start(), test_block(), width, height, order));
+}
+
+bool finished(Writer& writer) {
+    return writer.finish(false) == platform::Replacement::Put::Done;
 }
 
 // Fills every room the writer hands out with the rows it stands for, which must come as whole
@@ -108,7 +116,7 @@ TEST(Writer, FileIsTheHeaderThenEveryRowInPlaceInEitherOrder) {
                 ASSERT_EQ(open_at(writer, target, s.width, s.height, order), Writer::Opened::Yes);
                 ASSERT_TRUE(write_all_rows(writer, s.width, s.height, order));
                 EXPECT_FALSE(fs::exists(target)) << "the output appears only when finished";
-                ASSERT_TRUE(writer.finish());
+                ASSERT_TRUE(finished(writer));
             }
             EXPECT_TRUE(read_bytes(target) == expected_file(s.width, s.height));
             EXPECT_EQ(entries(folder.path), std::vector<std::string>{"wall.m32"});
@@ -140,7 +148,7 @@ TEST(Writer, OneWriterWritesFileAfterFileAsANewOneDoes) {
             continue;
         }
         ASSERT_TRUE(write_all_rows(writer, f.width, f.height, f.order));
-        ASSERT_TRUE(writer.finish());
+        ASSERT_TRUE(finished(writer));
         EXPECT_TRUE(read_bytes(target) == expected_file(f.width, f.height));
     }
     EXPECT_EQ(entries(folder.path).size(), std::size(files) - 1) << "the unfinished file is gone";
@@ -163,7 +171,7 @@ TEST(Writer, ReplacesAnExistingFileWholeAndKeepsItsMode) {
             Writer writer;
             ASSERT_EQ(open_at(writer, target, 3, 2, RowOrder::TopFirst), Writer::Opened::Yes);
             ASSERT_TRUE(write_all_rows(writer, 3, 2, RowOrder::TopFirst));
-            ASSERT_TRUE(writer.finish());
+            ASSERT_TRUE(finished(writer));
         }
         EXPECT_EQ(static_cast<int>(fs::status(target).permissions()), static_cast<int>(before));
         fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
@@ -210,11 +218,11 @@ TEST(Writer, UnfinishedOrMisusedLeavesTheOutputAndNoNewFile) {
                 case End::Destruction:
                     break;
                 case End::FinishWithRowsLeft:
-                    EXPECT_FALSE(writer.finish());
+                    EXPECT_FALSE(finished(writer));
                     break;
                 case End::CommitWithoutRoom:
                     EXPECT_FALSE(writer.commit());
-                    EXPECT_FALSE(writer.finish());
+                    EXPECT_FALSE(finished(writer));
                     break;
             }
         }
@@ -256,6 +264,26 @@ TEST(Writer, RefusesAFolderAndAFileWithoutWritePermission) {
     }
     EXPECT_TRUE(fs::is_directory(directory));
     EXPECT_EQ(entries(folder.path), std::vector<std::string>{"wall.m32"});
+}
+
+// A new file that must not replace anything is not put in place of a file that took its name
+// meanwhile: that file stays as it is and the new one goes.
+TEST(Replacement, KeepingWhatExistsRefusesANameTakenMeanwhile) {
+    for (const bool keep_existing : {true, false}) {
+        TempFolder folder;
+        const fs::path target = folder.path / "art.tga";
+        platform::FolderKeys folders;
+        platform::Replacement replacement;
+        ASSERT_TRUE(replacement.begin(platform::look_at_output(target.string(), folders)));
+        const std::uint8_t bytes[] = {1, 2, 3};
+        ASSERT_TRUE(replacement.file().write_at(0, bytes, sizeof bytes));
+        write_bytes(target, "taken meanwhile");
+        EXPECT_EQ(replacement.finish(keep_existing),
+                  keep_existing ? platform::Replacement::Put::NameTaken
+                                : platform::Replacement::Put::Done);
+        EXPECT_EQ(read_bytes(target), keep_existing ? "taken meanwhile" : "\x01\x02\x03");
+        EXPECT_EQ(entries(folder.path), std::vector<std::string>{"art.tga"});
+    }
 }
 
 }  // namespace

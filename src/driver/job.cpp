@@ -1,0 +1,76 @@
+#include "driver/job.hpp"
+
+#include "driver/path_ini.hpp"
+#include "m32/naming.hpp"
+#include "platform/names.hpp"
+
+namespace varnel::driver {
+
+namespace {
+
+Job named(Job::Kind kind, const Settings* settings, const std::string& name, const char* mark,
+          const char* mark_in_capitals, const char* ending, Message not_named) {
+    const bool marked = name.find(mark) != std::string::npos ||
+                        name.find(mark_in_capitals) != std::string::npos;
+    if (!marked) {
+        return say({not_named, {}, {}, {}});
+    }
+    Job job;
+    job.kind = kind;
+    job.settings = settings;
+    job.input = name;
+    job.output = m32::renamed(name, ending);
+    return job;
+}
+
+}  // namespace
+
+std::string Settings::path(const std::string& name) const {
+    return platform::in_folder(folder, name);
+}
+
+std::optional<Report> read_settings(const std::string& folder, Settings& settings) {
+    settings.folder = folder;
+    if (!read_template_prefix(settings.path(kPathIniName), settings.prefix)) {
+        return Report{Message::NoPathIni, {}, {}, {}};
+    }
+    std::string path;
+    settings.has_directory =
+        folder.empty() ? platform::current_directory(path) : platform::full_path(folder, path);
+    if (settings.has_directory) {
+        settings.directory = m32::last_directory_component(path, platform::kDirectorySeparator);
+    }
+    return std::nullopt;
+}
+
+Job to_m32_job(const Settings* settings, const std::string& name) {
+    return named(Job::Kind::ToM32, settings, name, "tga", "TGA", "m32", Message::NoTgaName);
+}
+
+Job to_tga_job(const Settings* settings, const std::string& name) {
+    return named(Job::Kind::ToTga, settings, name, "m32", "M32", "tga", Message::NoM32Name);
+}
+
+Job say(const Report& report) {
+    Job job;
+    job.said = report;
+    return job;
+}
+
+const Settings& Conversion::settings() const {
+    return *job.settings;
+}
+
+platform::File::Opened Conversion::open_input(platform::File& input) {
+    const std::string path = settings().path(job.input);
+    platform::File::Opened opened = input.open_for_reading(path);
+    const platform::FileKey key = opened == platform::File::Opened::Missing
+                                      ? workspace.folders.key_of_missing(path)
+                                      : input.state().key;
+    if (schedule.wait_for_earlier_writers(index, key)) {
+        opened = input.open_for_reading(path);
+    }
+    return opened;
+}
+
+}  // namespace varnel::driver
