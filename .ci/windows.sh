@@ -38,7 +38,7 @@ build=build/windows
 python3 - "$build"/varnel-*-windows-x64.zip <<'PY'
 import sys, zipfile
 names = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(sys.argv[1]).namelist())
-if names != ["LICENSE", "README-Windows.txt", "README.md", "varnel-drop.cmd", "varnel.exe"]:
+if names != ["LICENSE", "README-Windows.txt", "README.md", "varnel.exe"]:
     sys.exit(f"{sys.argv[1]} holds {names}")
 print(f"{sys.argv[1]}: {', '.join(names)}")
 PY

@@ -62,7 +62,7 @@ int convert_one(Workspace& workspace, const Job& job, Schedule& schedule, std::s
     try {
         const Ended ended{schedule, file};
         const Print print = [&](const std::string& text) { add_line(lines, file, text); };
-        Conversion conversion{workspace, job, schedule, file, print};
+        Conversion conversion{workspace, job, schedule, file, print, {}, {}};
         std::optional<Report> failure;
         switch (job.kind) {
             case Job::Kind::ToM32:

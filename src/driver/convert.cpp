@@ -17,16 +17,16 @@ std::size_t read_file(const void* context, std::uint64_t offset, std::uint8_t* o
 Report input_failure(const std::string& input_name, const tga::Failure& failure) {
     switch (failure.kind) {
         case tga::FailureKind::Unsupported:
-            return {Message::Unsupported, input_name, failure.reason, {}};
+            return {Message::Unsupported, input_name, failure.reason};
         case tga::FailureKind::OutOfMemory:
-            return {Message::OutOfMemory, std::to_string(failure.bytes), {}, {}};
+            return {Message::OutOfMemory, std::to_string(failure.bytes)};
         case tga::FailureKind::NotTga:
-            return {Message::NotTga, input_name, {}, {}};
+            return {Message::NotTga, input_name};
         case tga::FailureKind::Damaged:
         case tga::FailureKind::None:
             break;
     }
-    return {Message::Damaged, input_name, failure.reason, {}};
+    return {Message::Damaged, input_name, failure.reason};
 }
 
 Step read_template(Conversion& c, const std::string& shown, m32::TemplateBlock& block,
@@ -44,21 +44,21 @@ Step read_template(Conversion& c, const std::string& shown, m32::TemplateBlock& 
         case m32::TemplateRead::TooShort:
         // There, but no header block can be had from it: the nearest of the messages.
         case m32::TemplateRead::Unreadable:
-            return Report{Message::TemplateTooShort, shown, {}, {}};
+            return Report{Message::TemplateTooShort, shown};
         case m32::TemplateRead::Missing:
             break;
     }
-    return Report{Message::TemplateMissing, shown, {}, {}};
+    return Report{Message::TemplateMissing, shown};
 }
 
 Step make_header_name(const Settings& settings, const std::string& output, std::string& header) {
     if (!settings.has_directory) {
-        return Report{Message::NoCurrentDirectory, {}, {}, {}};
+        return Report{Message::NoCurrentDirectory};
     }
     const std::string name = m32::header_name(settings.directory, output);
     header = platform::header_text(name);
     if (header.size() > m32::kMaxHeaderName) {
-        return Report{Message::HeaderNameTooLong, name, std::to_string(m32::kMaxHeaderName), {}};
+        return Report{Message::HeaderNameTooLong, name, std::to_string(m32::kMaxHeaderName)};
     }
     return std::nullopt;
 }
@@ -79,7 +79,7 @@ bool may_be_a_template(const std::string& output) {
 
 // The output side: the template, the output's name and the new file, then the records as the
 // reader makes them, straight into the output's blocks.
-Step write_output(Conversion& c, platform::File& input, platform::OutputPlace& place) {
+Step write_output(Conversion& c) {
     tga::Reader& reader = c.workspace.reader;
     platform::OutputFile& output = c.workspace.output;
     const std::string template_path =
@@ -91,26 +91,18 @@ Step write_output(Conversion& c, platform::File& input, platform::OutputPlace& p
     if (read) {
         return read;
     }
-    // An earlier file of the run that writes the same output is done with it first.
-    if (c.schedule.wait_for_earlier_writers(c.index, place.key)) {
-        place = platform::look_at_output(c.settings().path(c.job.output), c.workspace.folders);
-    }
-    if (place.state != platform::OutputPlace::State::Missing && place.key == template_key) {
-        return Report{Message::OutputIsTemplate, c.job.output, {}, {}};
+    c.wait_for_earlier_writers_of_the_output();
+    if (c.place.state != platform::OutputPlace::State::Missing && c.place.key == template_key) {
+        return Report{Message::OutputIsTemplate, c.job.output};
     }
     std::string header_name;
     if (Step s = make_header_name(c.settings(), c.job.output, header_name)) {
         return s;
     }
-    switch (output.open(place, m32::file_shape(m32::make_header_start(header_name), block,
+    if (Step s = c.open_output(m32::file_shape(m32::make_header_start(header_name), block,
                                                reader.width(), reader.height(),
                                                reader.row_order()))) {
-        case platform::OutputFile::Opened::Yes:
-            break;
-        case platform::OutputFile::Opened::Refused:
-            return Report{Message::CannotOpenOutput, c.job.output, {}, {}};
-        case platform::OutputFile::Opened::OutOfMemory:
-            return Report{Message::OutOfMemory, std::to_string(output.memory_requested()), {}, {}};
+        return s;
     }
     for (platform::Room room; (room = output.room()).rows > 0;) {
         if (tga::Failure f = reader.read_rows(room.first_row, room.rows, room.data)) {
@@ -121,12 +113,12 @@ Step write_output(Conversion& c, platform::File& input, platform::OutputPlace& p
         }
     }
     // Closed first: an input that is its own output ('tga.m32') is replaced by the rename.
-    input.close();
+    c.input.close();
     if (may_be_a_template(c.job.output)) {
         c.schedule.wait_for_earlier_templates(c.index);
     }
     if (output.finish(false) != platform::Replacement::Put::Done) {
-        return Report{Message::WriteFailed, c.job.output, {}, {}};
+        return Report{Message::WriteFailed, c.job.output};
     }
     return std::nullopt;
 }
@@ -141,20 +133,15 @@ bool is_input_side(Message message) {
 Step convert_to_m32(Conversion& c) {
     tga::Reader& reader = c.workspace.reader;
     const DiscardUnfinished discard{c.workspace.output};
-    platform::OutputPlace place =
-        platform::look_at_output(c.settings().path(c.job.output), c.workspace.folders);
-    c.schedule.will_write(c.index, place.key);
-    platform::File input;
-    const platform::File::Opened opened = c.open_input(input);
-    if (opened == platform::File::Opened::Missing) {
-        return Report{Message::InputMissing, c.job.input, {}, {}};
+    platform::File::Opened opened = platform::File::Opened::Missing;
+    if (Step s = c.begin(opened)) {
+        return s;
     }
-    c.print("Processing " + c.job.input + "\n");
     // An input that is there but cannot be read (no permission, too many open files, a loop of
     // links) is as unreadable as one that is no file: the nearest of the messages.
-    const tga::Input in{input.state().size, read_file, &input};
+    const tga::Input in{c.input.state().size, read_file, &c.input};
     if (opened != platform::File::Opened::Yes || reader.open(in)) {
-        return Report{Message::NotTga, c.job.input, {}, {}};
+        return Report{Message::NotTga, c.job.input};
     }
     const std::uint64_t needs = std::uint64_t{reader.width()} * reader.height() * 3;
     c.print("Resolution is " + std::to_string(reader.width()) + "x" +
@@ -163,11 +150,11 @@ Step convert_to_m32(Conversion& c) {
     if (tga::Failure f = reader.prepare()) {
         return input_failure(c.job.input, f);
     }
-    Step outcome = write_output(c, input, place);
+    Step outcome = write_output(c);
     // Damage in the input is checked before anything on the output side, and reported first;
     // the pixels are read in one pass while they are written, so a failure on the output side
     // has the rest of them read for damage before it is reported.
-    if (outcome && !is_input_side(outcome->message) && input.is_open()) {
+    if (outcome && !is_input_side(outcome->message) && c.input.is_open()) {
         if (tga::Failure f = reader.find_damage()) {
             return input_failure(c.job.input, f);
         }

@@ -13,7 +13,7 @@ Job named(Job::Kind kind, const Settings* settings, const std::string& name, con
     const bool marked = name.find(mark) != std::string::npos ||
                         name.find(mark_in_capitals) != std::string::npos;
     if (!marked) {
-        return say({not_named, {}, {}, {}});
+        return say({not_named});
     }
     Job job;
     job.kind = kind;
@@ -32,7 +32,7 @@ std::string Settings::path(const std::string& name) const {
 std::optional<Report> read_settings(const std::string& folder, Settings& settings) {
     settings.folder = folder;
     if (!read_template_prefix(settings.path(kPathIniName), settings.prefix)) {
-        return Report{Message::NoPathIni, {}, {}, {}};
+        return Report{Message::NoPathIni};
     }
     std::string path;
     settings.has_directory =
@@ -61,16 +61,41 @@ const Settings& Conversion::settings() const {
     return *job.settings;
 }
 
-platform::File::Opened Conversion::open_input(platform::File& input) {
+std::optional<Report> Conversion::begin(platform::File::Opened& opened) {
+    place = platform::look_at_output(settings().path(job.output), workspace.folders);
+    schedule.will_write(index, place.key);
     const std::string path = settings().path(job.input);
-    platform::File::Opened opened = input.open_for_reading(path);
+    opened = input.open_for_reading(path);
     const platform::FileKey key = opened == platform::File::Opened::Missing
                                       ? workspace.folders.key_of_missing(path)
                                       : input.state().key;
     if (schedule.wait_for_earlier_writers(index, key)) {
         opened = input.open_for_reading(path);
     }
-    return opened;
+    if (opened == platform::File::Opened::Missing) {
+        return Report{Message::InputMissing, job.input};
+    }
+    print("Processing " + job.input + "\n");
+    return std::nullopt;
+}
+
+void Conversion::wait_for_earlier_writers_of_the_output() {
+    if (schedule.wait_for_earlier_writers(index, place.key)) {
+        place = platform::look_at_output(settings().path(job.output), workspace.folders);
+    }
+}
+
+std::optional<Report> Conversion::open_output(const platform::OutputFile::Shape& shape) {
+    platform::OutputFile& output = workspace.output;
+    switch (output.open(place, shape)) {
+        case platform::OutputFile::Opened::Yes:
+            return std::nullopt;
+        case platform::OutputFile::Opened::Refused:
+            break;
+        case platform::OutputFile::Opened::OutOfMemory:
+            return Report{Message::OutOfMemory, std::to_string(output.memory_requested())};
+    }
+    return Report{Message::CannotOpenOutput, job.output};
 }
 
 }  // namespace varnel::driver

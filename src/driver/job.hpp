@@ -40,7 +40,7 @@ struct Job {
     const Settings* settings = nullptr;
     std::string input;   // the name the file is given by, as messages name it
     std::string output;  // its output's, made by the naming rule
-    Report said{Message::NoTgaName, {}, {}, {}};  // what a Say job says
+    Report said{Message::NoTgaName};  // what a Say job says
 };
 
 // The job for a name to become an M32 file: one that holds "tga" or "TGA" (the test is
@@ -69,10 +69,18 @@ struct Conversion {
     Schedule& schedule;
     std::size_t index;
     const Print& print;
+    platform::OutputPlace place;  // what the output's name stands for
+    platform::File input;
 
     const Settings& settings() const;
-    // The input as it is once every earlier file of the run that writes it is done.
-    platform::File::Opened open_input(platform::File& input);
+    // The steps every conversion begins with: the output looked at and its file said to the
+    // schedule, the input opened as it is once every earlier file of the run that writes it is
+    // done, and the "Processing" line, which a missing input does not get.
+    std::optional<Report> begin(platform::File::Opened& opened);
+    // An earlier file of the run that writes the same output is done with it first.
+    void wait_for_earlier_writers_of_the_output();
+    // The new output file, in place of the output.
+    std::optional<Report> open_output(const platform::OutputFile::Shape& shape);
 };
 
 // The new output's memory and file are gone whatever path a conversion leaves by.

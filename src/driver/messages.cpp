@@ -125,7 +125,7 @@ void note_failed_allocation(std::size_t bytes) {
 }
 
 Report out_of_memory_report() {
-    return {Message::OutOfMemory, std::to_string(t_failed_allocation), {}};
+    return {Message::OutOfMemory, std::to_string(t_failed_allocation)};
 }
 
 }  // namespace varnel::driver

@@ -59,7 +59,7 @@ Step find_size(Conversion& c, std::uint64_t records, const m32::TemplateBlock& o
         return std::nullopt;
     }
     if (told.empty()) {
-        return Report{Message::NoTemplateFits, std::to_string(records), c.job.input, {}};
+        return Report{Message::NoTemplateFits, std::to_string(records), c.job.input};
     }
     std::string sizes;
     for (const Size& s : told) {
@@ -70,22 +70,22 @@ Step find_size(Conversion& c, std::uint64_t records, const m32::TemplateBlock& o
 
 // The records, read a block at a time in the order the file keeps them, go into the TGA file's
 // rows, which are the other way up.
-Step write_pixels(Conversion& c, const platform::File& input, const Size& size) {
+Step write_pixels(Conversion& c, const Size& size) {
     platform::OutputFile& output = c.workspace.output;
     const std::size_t row_bytes = std::size_t{size.width} * m32::kRecordBytes;
     std::unique_ptr<std::uint8_t[]>& rows = c.workspace.rows;
     if (!rows) {
         rows.reset(new (std::nothrow) std::uint8_t[platform::kBlockBytes]);
         if (!rows) {
-            return Report{Message::OutOfMemory, std::to_string(platform::kBlockBytes), {}, {}};
+            return Report{Message::OutOfMemory, std::to_string(platform::kBlockBytes)};
         }
     }
     for (platform::Room room; (room = output.room()).rows > 0;) {
         const std::uint32_t top = size.height - room.first_row - room.rows;
         const std::size_t bytes = room.rows * row_bytes;
-        if (input.read_at(m32::kPixelRecordsOffset + std::uint64_t{top} * row_bytes, rows.get(),
+        if (c.input.read_at(m32::kPixelRecordsOffset + std::uint64_t{top} * row_bytes, rows.get(),
                           bytes) != bytes) {
-            return Report{Message::Damaged, c.job.input, "records end early", {}};
+            return Report{Message::Damaged, c.job.input, "records end early"};
         }
         for (std::uint32_t i = 0; i < room.rows; ++i) {
             tga::pixels_from_records(rows.get() + (room.rows - 1 - i) * row_bytes, size.width,
@@ -103,21 +103,16 @@ Step write_pixels(Conversion& c, const platform::File& input, const Size& size) 
 Step convert_to_tga(Conversion& c) {
     platform::OutputFile& output = c.workspace.output;
     const DiscardUnfinished discard{output};
-    platform::OutputPlace place =
-        platform::look_at_output(c.settings().path(c.job.output), c.workspace.folders);
-    c.schedule.will_write(c.index, place.key);
-    platform::File input;
-    const platform::File::Opened opened = c.open_input(input);
-    if (opened == platform::File::Opened::Missing) {
-        return Report{Message::InputMissing, c.job.input, {}, {}};
+    platform::File::Opened opened = platform::File::Opened::Missing;
+    if (Step s = c.begin(opened)) {
+        return s;
     }
-    c.print("Processing " + c.job.input + "\n");
-    const std::uint64_t file_size = input.state().size;
+    const std::uint64_t file_size = c.input.state().size;
     m32::TemplateBlock own;
     if (opened != platform::File::Opened::Yes || file_size < m32::kPixelRecordsOffset ||
         (file_size - m32::kPixelRecordsOffset) % m32::kRecordBytes != 0 ||
-        input.read_at(m32::kTemplateBlockOffset, own.data(), own.size()) != own.size()) {
-        return Report{Message::NotM32, c.job.input, {}, {}};
+        c.input.read_at(m32::kTemplateBlockOffset, own.data(), own.size()) != own.size()) {
+        return Report{Message::NotM32, c.job.input};
     }
     Size size{};
     const std::uint64_t records = (file_size - m32::kPixelRecordsOffset) / m32::kRecordBytes;
@@ -126,34 +121,27 @@ Step convert_to_tga(Conversion& c) {
     }
     c.print("Resolution is " + size_text(size) + "\nNeeds " +
             std::to_string(records * m32::kRecordBytes) + " bytes in memory\n");
-    if (c.schedule.wait_for_earlier_writers(c.index, place.key)) {
-        place = platform::look_at_output(c.settings().path(c.job.output), c.workspace.folders);
-    }
+    c.wait_for_earlier_writers_of_the_output();
     // The TGA file beside an M32 file is usually the artist's own work.
-    if (place.state != platform::OutputPlace::State::Missing) {
-        return Report{Message::TgaExists, c.job.output, {}, {}};
+    if (c.place.state != platform::OutputPlace::State::Missing) {
+        return Report{Message::TgaExists, c.job.output};
     }
-    switch (output.open(place, tga::file_shape(size.width, size.height))) {
-        case platform::OutputFile::Opened::Yes:
-            break;
-        case platform::OutputFile::Opened::Refused:
-            return Report{Message::CannotOpenOutput, c.job.output, {}, {}};
-        case platform::OutputFile::Opened::OutOfMemory:
-            return Report{Message::OutOfMemory, std::to_string(output.memory_requested()), {}, {}};
-    }
-    if (Step s = write_pixels(c, input, size)) {
+    if (Step s = c.open_output(tga::file_shape(size.width, size.height))) {
         return s;
     }
-    input.close();
+    if (Step s = write_pixels(c, size)) {
+        return s;
+    }
+    c.input.close();
     switch (output.finish(true)) {
         case platform::Replacement::Put::Done:
             return std::nullopt;
         case platform::Replacement::Put::NameTaken:
-            return Report{Message::TgaExists, c.job.output, {}, {}};
+            return Report{Message::TgaExists, c.job.output};
         case platform::Replacement::Put::Failed:
             break;
     }
-    return Report{Message::WriteFailed, c.job.output, {}, {}};
+    return Report{Message::WriteFailed, c.job.output};
 }
 
 }  // namespace varnel::driver

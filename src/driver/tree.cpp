@@ -21,7 +21,7 @@ bool is_m32_name(const std::string& name) {
 // The folder's line and settings; its path.ini's failure instead of its files.
 Settings* begin_folder(const std::string& folder, const std::string& shown,
                        FolderSettings& folders, std::vector<Job>& jobs) {
-    jobs.push_back(say({Message::InFolder, shown, {}, {}}));
+    jobs.push_back(say({Message::InFolder, shown}));
     Settings& settings = folders.emplace_back();
     if (const std::optional<Report> failure = read_settings(folder, settings)) {
         jobs.push_back(say(*failure));
