@@ -112,6 +112,32 @@ bool accepted_but_too_large(const std::uint8_t* data, std::size_t size, unsigned
     return !reader.open({size, read, &bytes}) && !reader.prepare();
 }
 
+// The M32 file goes back to a TGA file, which converts to the same M32 file again.
+void check_the_way_back(const fs::path& folder, const std::string& m32) {
+    const auto run_in_folder = [&](const std::vector<std::string>& arguments) {
+        std::FILE* out = std::fopen(scratch().printed.string().c_str(), "w+b");
+        if (out == nullptr) {
+            broken("cannot make " + scratch().printed.string() + " for the run's output");
+        }
+        const fs::path previous = fs::current_path();
+        fs::current_path(folder);
+        const int status = driver::run(arguments, out);
+        fs::current_path(previous);
+        const std::string text = run_output(out);
+        std::fclose(out);
+        if (status != 0) {
+            broken("the way back: " + text);
+        }
+    };
+    fs::remove(folder / "in.tga");
+    run_in_folder({"--to-tga", "in.m32"});
+    fs::remove(folder / "in.m32");
+    run_in_folder({"in.tga"});
+    if (file_bytes(folder / "in.m32") != m32) {
+        broken("the TGA file taken back converts to another M32 file");
+    }
+}
+
 }  // namespace
 
 ConversionOutcome check_conversion(const std::uint8_t* data, std::size_t size) {
@@ -240,6 +266,9 @@ ConversionOutcome check_conversion(const std::uint8_t* data, std::size_t size) {
         output.compare(968, std::string::npos,
                        std::string(reference.records.begin(), reference.records.end())) != 0) {
         broken("the records of the output differ from the reference decoder");
+    }
+    if (records > 0) {
+        check_the_way_back(folder, output);
     }
     return ConversionOutcome::Converted;
 }
