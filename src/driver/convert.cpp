@@ -33,11 +33,7 @@ Step read_template(Conversion& c, const std::string& shown, m32::TemplateBlock& 
                    platform::FileKey& key) {
     const std::string path = c.settings().path(shown);
     platform::FileState seen;
-    bool there = platform::look_at(path, seen);
-    if (c.schedule.wait_for_earlier_writers(
-            c.index, there ? seen.key : c.workspace.folders.key_of_missing(path))) {
-        there = platform::look_at(path, seen);
-    }
+    const bool there = c.look_at_when_written(path, seen);
     switch (c.workspace.templates.read(path, there ? &seen : nullptr, block, key)) {
         case m32::TemplateRead::Ok:
             return std::nullopt;

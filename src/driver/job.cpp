@@ -85,6 +85,15 @@ void Conversion::wait_for_earlier_writers_of_the_output() {
     }
 }
 
+bool Conversion::look_at_when_written(const std::string& path, platform::FileState& seen) {
+    const bool there = platform::look_at(path, seen);
+    if (schedule.wait_for_earlier_writers(
+            index, there ? seen.key : workspace.folders.key_of_missing(path))) {
+        return platform::look_at(path, seen);
+    }
+    return there;
+}
+
 std::optional<Report> Conversion::open_output(const platform::OutputFile::Shape& shape) {
     platform::OutputFile& output = workspace.output;
     switch (output.open(place, shape)) {

@@ -79,6 +79,9 @@ struct Conversion {
     std::optional<Report> begin(platform::File::Opened& opened);
     // An earlier file of the run that writes the same output is done with it first.
     void wait_for_earlier_writers_of_the_output();
+    // Looks at a file (a template) once every earlier file of the run that writes it is done;
+    // false when there is none.
+    bool look_at_when_written(const std::string& path, platform::FileState& seen);
     // The new output file, in place of the output.
     std::optional<Report> open_output(const platform::OutputFile::Shape& shape);
 };

@@ -164,8 +164,8 @@ int run(const std::vector<std::string>& arguments, std::FILE* out) {
         // Explorer hands files dropped on the program over by their full names, and starts it in
         // a folder of its own choosing.
         const bool dropped =
-            platform::started_from_explorer() &&
-            std::all_of(options.files.begin(), options.files.end(), platform::is_absolute);
+            std::all_of(options.files.begin(), options.files.end(), platform::is_absolute) &&
+            platform::started_from_explorer();
         if (options.folders || dropped) {
             return convert_folders(options, dropped, out);
         }

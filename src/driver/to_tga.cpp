@@ -41,7 +41,7 @@ Step find_size(Conversion& c, std::uint64_t records, const m32::TemplateBlock& o
         platform::FileState seen;
         m32::TemplateBlock block;
         platform::FileKey key;
-        if (!platform::look_at(path, seen)) {
+        if (!c.look_at_when_written(path, seen)) {
             continue;
         }
         const m32::TemplateRead read = c.workspace.templates.read(path, &seen, block, key);

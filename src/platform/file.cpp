@@ -152,13 +152,17 @@ FileKey FolderKeys::key_of_missing(const std::string& name) {
     if (folder.empty()) {
         folder = ".";
     }
-    if (!known_ || folder != folder_) {
+    auto known = known_.find(folder);
+    if (known == known_.end()) {
+        // A run that meets many folders keeps only the ones it met last.
+        if (known_.size() >= 64) {
+            known_.clear();
+        }
         FileState state;
-        known_ = look_at(folder, state);
-        key_ = state.key;
-        folder_ = folder;
+        known = known_.emplace(folder, look_at(folder, state) ? state.key : FileKey{0, 0, folder})
+                    .first;
     }
-    FileKey key = known_ ? key_ : FileKey{0, 0, folder};
+    FileKey key = known->second;
     key.name += last_part(path);
     return key;
 }
@@ -254,7 +258,6 @@ File::Opened File::open_for_reading(const std::string& name) {
 
 bool File::create_new(const SystemName& name) {
     close();
-    state_ = {};
 #ifdef _WIN32
     const HANDLE handle =
         CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,

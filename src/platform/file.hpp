@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "platform/names.hpp"
@@ -31,16 +32,14 @@ struct FileState {
 // The state of the file a name stands for, links followed; false when there is none.
 bool look_at(const std::string& name, FileState& state);
 
-// The key of a name that no file has: its folder's, and the name. The last folder asked about is
-// kept, since a run's files mostly share one.
+// The key of a name that no file has: its folder's, and the name. The folders asked about are
+// kept, since a run's files mostly share a few.
 class FolderKeys {
 public:
     FileKey key_of_missing(const std::string& name);
 
 private:
-    std::string folder_;
-    FileKey key_;
-    bool known_ = false;
+    std::map<std::string, FileKey> known_;
 };
 
 // What a replacement keeps of the file it replaces: on POSIX systems its mode, and its owner and
@@ -73,7 +72,8 @@ public:
     // waited on; a folder is not opened, but its state noted.
     Opened open_for_reading(const std::string& name);
     // Creates a file for writing that must not exist under that name in any form (a link in its
-    // place is refused), readable and writable by its owner alone.
+    // place is refused), readable and writable by its owner alone. It takes no memory and no lock,
+    // so that an interruption can come while it runs.
     bool create_new(const SystemName& name);
 
     bool is_open() const;

@@ -103,7 +103,9 @@ TEST_P(Digest, OfTheOutputIsTheCheckedInOne) {
 // The records of a TGA file as varnel writes it back from an M32 file, read the plain way: type 2,
 // 32 bits, 8 alpha bits, rows stored bottom row first, pixels B, G, R, A; empty for anything else.
 std::string records_of(const std::string& tga) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(tga[i]); };
+    const auto byte = [&](std::size_t i) {
+        return std::size_t{static_cast<unsigned char>(tga[i])};
+    };
     const std::size_t width = byte(12) | byte(13) << 8;
     const std::size_t height = byte(14) | byte(15) << 8;
     if (tga.size() < 18 + 4 * width * height || byte(0) != 0 || byte(1) != 0 || byte(2) != 2 ||
