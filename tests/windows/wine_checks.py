@@ -127,12 +127,12 @@ def put(folder, name, content):
         f.write(content)
 
 
-def stone_scene(checker, path_ini=b"tpl\\", folder_name="stone"):
+def stone_scene(checker, path_ini=b"tpl\\", folder_name="stone", template_folder="tpl"):
     """A folder 'stone' with path.ini, the TGA wall.tga and the template tpl\\3x2.m32."""
     stone = checker.folder(folder_name)
     tpl = template(WIDTH, HEIGHT)
     files = {"path.ini": path_ini, "wall.tga": tga(WIDTH, HEIGHT, AWKWARD_PIXELS),
-             "tpl/3x2.m32": tpl}
+             template_folder + "/3x2.m32": tpl}
     for name, content in files.items():
         put(stone, name, content)
     return stone, files, tpl
@@ -169,10 +169,17 @@ def check_subfolder_names(c):
 
 
 def check_path_ini(c):
-    for what, content in (("CR LF", b"tpl\\\r\n"),
-                          ("byte 26", b"tpl\\\x1a\r\nignored\\\r\n"),
-                          ("CR LF and byte 26", b"tpl\\\r\n\x1a")):
-        stone, files, tpl = stone_scene(c, content)
+    """path.ini as Notepad saves it: CR LF, byte 26, UTF-8 with its byte-order mark, UTF-16
+    ("Unicode") with its mark, and ANSI, Windows-1252 here, for a template folder named tplä."""
+    for what, content, folder in (
+            ("CR LF", b"tpl\\\r\n", "tpl"),
+            ("byte 26", b"tpl\\\x1a\r\nignored\\\r\n", "tpl"),
+            ("CR LF and byte 26", b"tpl\\\r\n\x1a", "tpl"),
+            ("UTF-8 and its mark", b"\xef\xbb\xbftpl\\\r\n", "tpl"),
+            ("UTF-16LE and its mark", "\ufefftpl\\\r\n".encode("utf-16-le"), "tpl"),
+            ("UTF-16BE and its mark", "\ufefftpl\u00e4\\\r\n".encode("utf-16-be"), "tpl\u00e4"),
+            ("ANSI", b"tpl\xe4\\\r\n", "tpl\u00e4")):
+        stone, files, tpl = stone_scene(c, content, template_folder=folder)
         files["wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
         c.check_run(f"path.ini with {what}", stone, ["wall.tga"],
                     crlf(progress("wall.tga", 3, 2)), 0, files)
