@@ -38,18 +38,19 @@ Report input_failure(const std::string& input_name, const tga::Failure& failure)
     return {Message::Damaged, input_name, failure.reason};
 }
 
-// The key of what a name stands for now: its file, or its folder and the name.
-platform::FileKey key_of(const std::string& name, const platform::File& opened,
-                         platform::File::Opened how, platform::FolderKeys& folders) {
-    return how == platform::File::Opened::Missing ? folders.key_of_missing(name)
-                                                  : opened.state().key;
+// The keys of what a name stands for now.
+platform::NameKeys keys_of(const std::string& name, const platform::File& opened,
+                           platform::File::Opened how, platform::FolderKeys& folders) {
+    const bool there =
+        how == platform::File::Opened::Yes || how == platform::File::Opened::NotRegular;
+    return folders.keys_of(name, there ? &opened.state() : nullptr);
 }
 
 // The input as it is once every earlier file of the run that writes it is done.
 platform::File::Opened open_input(Conversion& c, platform::File& input) {
     platform::File::Opened opened = input.open_for_reading(c.job.input);
     if (c.schedule.wait_for_earlier_writers(
-            c.index, key_of(c.job.input, input, opened, c.workspace.folders))) {
+            c.index, keys_of(c.job.input, input, opened, c.workspace.folders))) {
         opened = input.open_for_reading(c.job.input);
     }
     return opened;
@@ -60,7 +61,7 @@ Step read_template(Conversion& c, const std::string& path, m32::TemplateBlock& b
     platform::FileState seen;
     bool there = platform::look_at(path, seen);
     if (c.schedule.wait_for_earlier_writers(
-            c.index, there ? seen.key : c.workspace.folders.key_of_missing(path))) {
+            c.index, c.workspace.folders.keys_of(path, there ? &seen : nullptr))) {
         there = platform::look_at(path, seen);
     }
     switch (c.workspace.templates.read(path, there ? &seen : nullptr, block, key)) {
@@ -117,10 +118,10 @@ Step write_output(Conversion& c, platform::File& input, platform::OutputPlace& p
         return read;
     }
     // An earlier file of the run that writes the same output is done with it first.
-    if (c.schedule.wait_for_earlier_writers(c.index, place.key)) {
+    if (c.schedule.wait_for_earlier_writers(c.index, place.keys)) {
         place = platform::look_at_output(c.job.output, c.workspace.folders);
     }
-    if (place.state != platform::OutputPlace::State::Missing && place.key == template_key) {
+    if (place.keys.file && *place.keys.file == template_key) {
         return Report{Message::OutputIsTemplate, c.job.output, {}};
     }
     std::string header_name;
@@ -181,7 +182,7 @@ Step convert_file(const Settings& settings, Workspace& workspace, const Job& job
     tga::Reader& reader = workspace.reader;
     const DiscardUnfinished discard{workspace.writer};
     platform::OutputPlace place = platform::look_at_output(job.output, workspace.folders);
-    schedule.will_write(index, place.key);
+    schedule.will_write(index, place.keys);
     platform::File input;
     const platform::File::Opened opened = open_input(c, input);
     if (opened == platform::File::Opened::Missing) {

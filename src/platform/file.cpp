@@ -139,7 +139,7 @@ bool look_at(const std::string& name, FileState& state) {
     return known;
 }
 
-FileKey FolderKeys::key_of_missing(const std::string& name) {
+FileKey FolderKeys::key_of_name(const std::string& name) {
 #ifdef _WIN32
     // The name as the system reads it: absolute, trailing dots and spaces gone, in one case.
     std::wstring full = system_name(name);
@@ -161,6 +161,14 @@ FileKey FolderKeys::key_of_missing(const std::string& name) {
     FileKey key = known_ ? key_ : FileKey{0, 0, folder};
     key.name += last_part(path);
     return key;
+}
+
+NameKeys FolderKeys::keys_of(const std::string& name, const FileState* state) {
+    NameKeys keys{std::nullopt, key_of_name(name)};
+    if (state != nullptr) {
+        keys.file = state->key;
+    }
+    return keys;
 }
 
 File::File(File&& other) noexcept

@@ -69,6 +69,7 @@ class Checker:
         self.emulator = emulator
         self.work = work
         self.failures = []
+        self.skipped = []
         self.count = 0
 
     def folder(self, *parts):
@@ -76,13 +77,17 @@ class Checker:
         os.makedirs(path, exist_ok=True)
         return path
 
-    def run(self, cwd, arguments):
+    def run(self, cwd, arguments, program=None):
         # Wine reads Unix names and arguments as UTF-8 and gives the program its ANSI code page,
         # Windows-1252.
-        done = subprocess.run(self.emulator + [self.exe] + arguments, cwd=cwd,
+        done = subprocess.run(self.emulator + [program or self.exe] + arguments, cwd=cwd,
                               stdin=subprocess.DEVNULL, capture_output=True,
                               env=dict(os.environ, LC_ALL="C.UTF-8"))
         return done.stdout, done.returncode, done.stderr
+
+    def command(self, cwd, *words):
+        """The output of a command of Wine's command prompt, run in cwd."""
+        return self.run(cwd, ["/c"] + list(words), program="cmd")[0].decode("latin-1")
 
     def expect(self, name, condition, detail):
         if not condition:
@@ -375,6 +380,47 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def short_names(c, folder):
+    """The short 8.3 names Wine gives the entries of a folder, by their long names."""
+    names = {}
+    for line in c.command(folder, "dir", "/x").splitlines():
+        words = line.split()
+        if len(words) >= 5 and "~" in words[-2]:
+            names[words[-1]] = words[-2]
+    return names
+
+
+def check_one_output_by_several_spellings(c):
+    """Names of one output in one batch are converted one after another in their order, however
+    they are spelled: with \\\\?\\ or \\\\.\\ in front, a folder with a trailing dot or its short
+    name. The later name's output, with its header name, is left in every run."""
+    width = height = 256
+    pixels = bytes(i * 7 & 0xFF for i in range(width * height * 3))
+    stone = c.folder("stone")
+    tpl = template(width, height)
+    files = {"path.ini": b"tpl\\", "tpl/256x256.m32": tpl, "big.tga": tga(width, height, pixels),
+             "subfolder/big.tga": tga(width, height, pixels)}
+    for name, content in files.items():
+        put(stone, name, content)
+    full = windows_path(os.path.join(stone, "big.tga"))
+    spellings = [("\\\\?\\" + full, "big.tga"), ("\\\\.\\" + full, "big.tga"),
+                 ("subfolder.\\big.tga", "subfolder\\big.tga")]
+    short = short_names(c, stone).get("subfolder")
+    if short is None:
+        c.skipped.append("one output by several spellings: Wine gives subfolder no short name")
+    else:
+        spellings.append((short + "\\big.tga", "subfolder\\big.tga"))
+    expected = dict(files)
+    for earlier, later in spellings:
+        output = later[:-3] + "m32"
+        expected[output.replace("\\", "/")] = m32("stone/" + output, tpl, width, height, pixels)
+        for run in range(3):
+            c.check_run(f"-j 2 {earlier} {later} {earlier} {later}, run {run + 1}", stone,
+                        ["-j", "2", earlier, later, earlier, later],
+                        crlf(2 * (progress(earlier, width, height) +
+                                  progress(later, width, height))), 0, expected)
+
+
 def check_drop_helper(c):
     """Files dropped on varnel-drop.cmd, from two folders, are each converted in their own folder
     by their bare names, whatever folder the script starts in: each folder's path.ini is used
@@ -428,10 +474,13 @@ def main():
         check_ansi_names(checker)
         check_names_outside_the_code_page(checker)
         check_patterns(checker)
+        check_one_output_by_several_spellings(checker)
         check_drop_helper(checker)
         check_no_key_asked_when_redirected(checker)
     finally:
         shutil.rmtree(work)
+    for skipped in checker.skipped:
+        print("SKIPPED:", skipped)
     for failure in checker.failures:
         print("FAILED:", failure)
     print(f"{checker.count} runs under Wine, {len(checker.failures)} failures")
