@@ -55,8 +55,8 @@ OVERLAPPED at_offset(std::uint64_t offset) {
     return position;
 }
 
-// Names that no file can bear, and places that cannot be reached (a missing network path, a
-// drive that is not ready), hold no file.
+// Names that no file can bear, and places that cannot be reached (a missing network path, a share
+// that is no disk, a drive that is not ready), hold no file.
 bool means_missing(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
@@ -68,6 +68,7 @@ bool means_missing(DWORD error) {
         case ERROR_NOT_READY:
         case ERROR_BAD_NETPATH:
         case ERROR_BAD_NET_NAME:
+        case ERROR_BAD_DEV_TYPE:
         case ERROR_NO_NET_OR_BAD_PATH:
         case ERROR_NETWORK_UNREACHABLE:
             return true;
