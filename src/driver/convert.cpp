@@ -88,7 +88,7 @@ Step write_output(Conversion& c) {
         return read;
     }
     c.wait_for_earlier_writers_of_the_output();
-    if (c.place.state != platform::OutputPlace::State::Missing && c.place.key == template_key) {
+    if (c.place.keys.file && *c.place.keys.file == template_key) {
         return Report{Message::OutputIsTemplate, c.job.output};
     }
     std::string header_name;

@@ -63,13 +63,13 @@ const Settings& Conversion::settings() const {
 
 std::optional<Report> Conversion::begin(platform::File::Opened& opened) {
     place = platform::look_at_output(settings().path(job.output), workspace.folders);
-    schedule.will_write(index, place.key);
+    schedule.will_write(index, place.keys);
     const std::string path = settings().path(job.input);
     opened = input.open_for_reading(path);
-    const platform::FileKey key = opened == platform::File::Opened::Missing
-                                      ? workspace.folders.key_of_missing(path)
-                                      : input.state().key;
-    if (schedule.wait_for_earlier_writers(index, key)) {
+    const bool there =
+        opened == platform::File::Opened::Yes || opened == platform::File::Opened::NotRegular;
+    if (schedule.wait_for_earlier_writers(
+            index, workspace.folders.keys_of(path, there ? &input.state() : nullptr))) {
         opened = input.open_for_reading(path);
     }
     if (opened == platform::File::Opened::Missing) {
@@ -80,7 +80,7 @@ std::optional<Report> Conversion::begin(platform::File::Opened& opened) {
 }
 
 void Conversion::wait_for_earlier_writers_of_the_output() {
-    if (schedule.wait_for_earlier_writers(index, place.key)) {
+    if (schedule.wait_for_earlier_writers(index, place.keys)) {
         place = platform::look_at_output(settings().path(job.output), workspace.folders);
     }
 }
@@ -88,7 +88,7 @@ void Conversion::wait_for_earlier_writers_of_the_output() {
 bool Conversion::look_at_when_written(const std::string& path, platform::FileState& seen) {
     const bool there = platform::look_at(path, seen);
     if (schedule.wait_for_earlier_writers(
-            index, there ? seen.key : workspace.folders.key_of_missing(path))) {
+            index, workspace.folders.keys_of(path, there ? &seen : nullptr))) {
         return platform::look_at(path, seen);
     }
     return there;

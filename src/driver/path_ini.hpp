@@ -8,9 +8,12 @@ namespace varnel::driver {
 inline constexpr char kPathIniName[] = "path.ini";
 
 // The first line of the text, read the same way on every platform:
+//   - a UTF-8 byte-order mark at the start is dropped; after a UTF-16 one (little- or big-endian)
+//     the text is UTF-16; without a mark, a line that is not UTF-8 is in the ANSI code page on
+//     Windows. The rules below apply to the characters so decoded;
 //   - CR LF reads as LF; a CR not followed by LF stays a character;
-//   - byte 26 (Ctrl-Z) ends the text;
-//   - a zero byte ends the prefix;
+//   - character 26 (Ctrl-Z) ends the text;
+//   - a zero character ends the prefix;
 //   - the line's own LF is dropped, so that a file saved with a line break works.
 // Spaces stay: a prefix may begin or end with one.
 std::string template_prefix_from(const std::string& text);

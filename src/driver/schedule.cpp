@@ -11,17 +11,27 @@ void Schedule::advance(std::size_t& leading, const std::vector<bool>& reached) {
     }
 }
 
-void Schedule::will_write(std::size_t file, const platform::FileKey& output) {
+void Schedule::will_write(std::size_t file, const platform::NameKeys& output) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    writers_[output].push_back(file);
+    writers_[output.folder_and_name].push_back(file);
+    if (output.file) {
+        writers_[*output.file].push_back(file);
+    }
     said_[file] = true;
     advance(leading_said_, said_);
     changed_.notify_all();
 }
 
-bool Schedule::wait_for_earlier_writers(std::size_t file, const platform::FileKey& key) {
+bool Schedule::wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return leading_said_ >= file; });
+    const bool by_name = wait_for_writers_of(lock, file, keys.folder_and_name);
+    const bool by_file = keys.file && wait_for_writers_of(lock, file, *keys.file);
+    return by_name || by_file;
+}
+
+bool Schedule::wait_for_writers_of(std::unique_lock<std::mutex>& lock, std::size_t file,
+                                   const platform::FileKey& key) {
     const auto writers = writers_.find(key);
     if (writers == writers_.end()) {
         return false;

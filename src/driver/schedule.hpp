@@ -19,10 +19,10 @@ public:
     explicit Schedule(std::size_t files);
 
     // The file that file `file` writes. Files are begun in their order and say this first.
-    void will_write(std::size_t file, const platform::FileKey& output);
-    // Waits until every earlier file that writes `key` is done. True when there was one: what the
-    // key stands for may have changed.
-    bool wait_for_earlier_writers(std::size_t file, const platform::FileKey& key);
+    void will_write(std::size_t file, const platform::NameKeys& output);
+    // Waits until every earlier file that writes what `keys` stand for is done. True when there
+    // was one: what the name stands for may have changed.
+    bool wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys);
     // File `file` has read its template, or will read none.
     void template_read(std::size_t file);
     // Waits until every earlier file has read its template.
@@ -33,6 +33,9 @@ public:
 private:
     // Advances a count of leading files while they have `reached` it.
     static void advance(std::size_t& leading, const std::vector<bool>& reached);
+    // Waits, the lock held by `lock`, for the earlier files that write `key`; true when there were.
+    bool wait_for_writers_of(std::unique_lock<std::mutex>& lock, std::size_t file,
+                             const platform::FileKey& key);
 
     std::mutex mutex_;
     std::condition_variable changed_;

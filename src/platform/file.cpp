@@ -55,8 +55,8 @@ OVERLAPPED at_offset(std::uint64_t offset) {
     return position;
 }
 
-// Names that no file can bear, and places that cannot be reached (a missing network path, a
-// drive that is not ready), hold no file.
+// Names that no file can bear, and places that cannot be reached (a missing network path, a share
+// that is no disk, a drive that is not ready), hold no file.
 bool means_missing(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
@@ -68,6 +68,7 @@ bool means_missing(DWORD error) {
         case ERROR_NOT_READY:
         case ERROR_BAD_NETPATH:
         case ERROR_BAD_NET_NAME:
+        case ERROR_BAD_DEV_TYPE:
         case ERROR_NO_NET_OR_BAD_PATH:
         case ERROR_NETWORK_UNREACHABLE:
             return true;
@@ -139,7 +140,7 @@ bool look_at(const std::string& name, FileState& state) {
     return known;
 }
 
-FileKey FolderKeys::key_of_missing(const std::string& name) {
+FileKey FolderKeys::key_of_name(const std::string& name) {
 #ifdef _WIN32
     // The name as the system reads it: absolute, trailing dots and spaces gone, in one case.
     std::wstring full = system_name(name);
@@ -165,6 +166,14 @@ FileKey FolderKeys::key_of_missing(const std::string& name) {
     FileKey key = known->second;
     key.name += last_part(path);
     return key;
+}
+
+NameKeys FolderKeys::keys_of(const std::string& name, const FileState* state) {
+    NameKeys keys{std::nullopt, key_of_name(name)};
+    if (state != nullptr) {
+        keys.file = state->key;
+    }
+    return keys;
 }
 
 File::File(File&& other) noexcept

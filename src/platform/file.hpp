@@ -5,20 +5,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/names.hpp"
 
 namespace varnel::platform {
 
-// Which file a name stands for, however it is spelled: the device and file number of an existing
-// file; for a name no file has, those of its folder and the name in it.
+// Which file a name stands for: the device and file number of an existing file, however the name
+// is spelled; or those of its folder and the name in it.
 struct FileKey {
     std::uint64_t device = 0;
     std::uint64_t number = 0;
     std::string name;  // empty for an existing file
     bool operator==(const FileKey& other) const;
     bool operator<(const FileKey& other) const;
+};
+
+// Both keys of a name. Two names stand for one file where either is the same: the file's own key
+// matches whatever the spelling; the folder's and the name's also before the file exists and
+// while it is being replaced, when the file's own key comes and goes.
+struct NameKeys {
+    std::optional<FileKey> file;  // none where the name holds no file, or none that could be known
+    FileKey folder_and_name;
 };
 
 // A file as it is at one moment: which file it is, how long, and when it last changed.
@@ -32,11 +41,14 @@ struct FileState {
 // The state of the file a name stands for, links followed; false when there is none.
 bool look_at(const std::string& name, FileState& state);
 
-// The key of a name that no file has: its folder's, and the name. The folders asked about are
-// kept, since a run's files mostly share a few.
+// Keys of names by their folders. The folders asked about are kept, since a run's files mostly
+// share a few.
 class FolderKeys {
 public:
-    FileKey key_of_missing(const std::string& name);
+    // The key of the name's folder, and the name.
+    FileKey key_of_name(const std::string& name);
+    // Both keys of a name, `state` being that of its file where it holds one.
+    NameKeys keys_of(const std::string& name, const FileState* state);
 
 private:
     std::map<std::string, FileKey> known_;

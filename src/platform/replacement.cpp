@@ -134,16 +134,14 @@ bool rename_keeping_existing(const char* from, const char* to) {
 }
 #endif
 
-}  // namespace
-
-OutputPlace look_at_output(const std::string& name, FolderKeys& folders) {
+// The output's place but for the key of its folder and name.
+OutputPlace output_as_it_is(const std::string& name) {
     OutputPlace place;
     place.target = name;
 #ifdef _WIN32
     std::wstring path = system_name(name);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0) {
-        place.key = folders.key_of_missing(name);
         return place;
     }
     place.state = OutputPlace::State::Refused;
@@ -162,17 +160,19 @@ OutputPlace look_at_output(const std::string& name, FolderKeys& folders) {
     if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
         return place;
     }
-    // Another program that holds the file open without sharing it for writing keeps it.
-    const HANDLE probe =
-        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Another program that holds the file open without sharing it for writing keeps it. The look
+    // itself shares the file for everything, so that it never fails a replacement under way, an
+    // earlier file's of the same run among them.
+    const HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
         return place;
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(probe) == FILE_TYPE_DISK && GetFileInformationByHandle(probe, &info) != 0) {
         place.state = OutputPlace::State::Replaceable;
-        place.key = key_of(info);
+        place.keys.file = key_of(info);
         place.access = {data.dwFileAttributes, 0, 0, true};
     }
     CloseHandle(probe);
@@ -182,7 +182,6 @@ OutputPlace look_at_output(const std::string& name, FolderKeys& folders) {
     for (int links = 0;; ++links) {
         if (::lstat(place.target.c_str(), &info) != 0) {
             // A link that leads nowhere yet: the output is made where it leads.
-            place.key = folders.key_of_missing(place.target);
             return place;
         }
         if (!S_ISLNK(info.st_mode)) {
@@ -195,7 +194,7 @@ OutputPlace look_at_output(const std::string& name, FolderKeys& folders) {
         }
         place.target = link.rfind('/', 0) == 0 ? link : beside(place.target, link);
     }
-    place.key = key_of(info);
+    place.keys.file = key_of(info);
     place.access = {static_cast<std::uint32_t>(info.st_mode & 07777),
                     static_cast<std::uint32_t>(info.st_uid),
                     static_cast<std::uint32_t>(info.st_gid), true};
@@ -206,6 +205,14 @@ OutputPlace look_at_output(const std::string& name, FolderKeys& folders) {
     place.state = replaceable ? OutputPlace::State::Replaceable : OutputPlace::State::Refused;
     return place;
 #endif
+}
+
+}  // namespace
+
+OutputPlace look_at_output(const std::string& name, FolderKeys& folders) {
+    OutputPlace place = output_as_it_is(name);
+    place.keys.folder_and_name = folders.key_of_name(place.target);
+    return place;
 }
 
 Replacement::Replacement()

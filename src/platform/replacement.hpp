@@ -23,7 +23,7 @@ struct OutputPlace {
     };
     State state = State::Missing;
     std::string target;  // where the output goes: the name, or the file at the end of its links
-    FileKey key;         // the file it replaces, or the folder and name the output will have
+    NameKeys keys;       // the file it replaces, where known, and the folder and name it will have
     Access access;       // what the output keeps of the file it replaces
 };
 

@@ -15,6 +15,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ElementTree
 
 FAILED = 255
 BAD_INPUT = 1
@@ -69,6 +70,7 @@ class Checker:
         self.emulator = emulator
         self.work = work
         self.failures = []
+        self.skipped = []
         self.count = 0
 
     def folder(self, *parts):
@@ -76,13 +78,17 @@ class Checker:
         os.makedirs(path, exist_ok=True)
         return path
 
-    def run(self, cwd, arguments):
+    def run(self, cwd, arguments, program=None):
         # Wine reads Unix names and arguments as UTF-8 and gives the program its ANSI code page,
         # Windows-1252.
-        done = subprocess.run(self.emulator + [self.exe] + arguments, cwd=cwd,
+        done = subprocess.run(self.emulator + [program or self.exe] + arguments, cwd=cwd,
                               stdin=subprocess.DEVNULL, capture_output=True,
                               env=dict(os.environ, LC_ALL="C.UTF-8"))
         return done.stdout, done.returncode, done.stderr
+
+    def command(self, cwd, *words):
+        """The output of a command of Wine's command prompt, run in cwd."""
+        return self.run(cwd, ["/c"] + list(words), program="cmd")[0].decode("latin-1")
 
     def expect(self, name, condition, detail):
         if not condition:
@@ -127,12 +133,12 @@ def put(folder, name, content):
         f.write(content)
 
 
-def stone_scene(checker, path_ini=b"tpl\\", folder_name="stone"):
+def stone_scene(checker, path_ini=b"tpl\\", folder_name="stone", template_folder="tpl"):
     """A folder 'stone' with path.ini, the TGA wall.tga and the template tpl\\3x2.m32."""
     stone = checker.folder(folder_name)
     tpl = template(WIDTH, HEIGHT)
     files = {"path.ini": path_ini, "wall.tga": tga(WIDTH, HEIGHT, AWKWARD_PIXELS),
-             "tpl/3x2.m32": tpl}
+             template_folder + "/3x2.m32": tpl}
     for name, content in files.items():
         put(stone, name, content)
     return stone, files, tpl
@@ -169,10 +175,17 @@ def check_subfolder_names(c):
 
 
 def check_path_ini(c):
-    for what, content in (("CR LF", b"tpl\\\r\n"),
-                          ("byte 26", b"tpl\\\x1a\r\nignored\\\r\n"),
-                          ("CR LF and byte 26", b"tpl\\\r\n\x1a")):
-        stone, files, tpl = stone_scene(c, content)
+    """path.ini as Notepad saves it: CR LF, byte 26, UTF-8 with its byte-order mark, UTF-16
+    ("Unicode") with its mark, and ANSI, Windows-1252 here, for a template folder named tplä."""
+    for what, content, folder in (
+            ("CR LF", b"tpl\\\r\n", "tpl"),
+            ("byte 26", b"tpl\\\x1a\r\nignored\\\r\n", "tpl"),
+            ("CR LF and byte 26", b"tpl\\\r\n\x1a", "tpl"),
+            ("UTF-8 and its mark", b"\xef\xbb\xbftpl\\\r\n", "tpl"),
+            ("UTF-16LE and its mark", "\ufefftpl\\\r\n".encode("utf-16-le"), "tpl"),
+            ("UTF-16BE and its mark", "\ufefftpl\u00e4\\\r\n".encode("utf-16-be"), "tpl\u00e4"),
+            ("ANSI", b"tpl\xe4\\\r\n", "tpl\u00e4")):
+        stone, files, tpl = stone_scene(c, content, template_folder=folder)
         files["wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
         c.check_run(f"path.ini with {what}", stone, ["wall.tga"],
                     crlf(progress("wall.tga", 3, 2)), 0, files)
@@ -259,6 +272,11 @@ def check_messages(c):
     cases.append(("output name taken by a folder", stone, ["wall.tga"],
                   progress("wall.tga", 3, 2) + "Error opening wall.m32 for writing.\n", FAILED))
 
+    stone, _, _ = stone_scene(c, b"\\\\nohost\\share\\")
+    cases.append(("template on a network path that is not there", stone, ["wall.tga"],
+                  progress("wall.tga", 3, 2) + "Couldn't locate \\\\nohost\\share\\3x2.m32. "
+                  "Make sure it's in this dir.\n", FAILED))
+
     long_dir = "d" * 92
     deep, _, _ = stone_scene(c, folder_name=long_dir)
     cases.append(("header name too long", deep, ["wall.tga"],
@@ -304,16 +322,17 @@ def check_case_of_names(c):
 
 
 def check_names_outside_the_code_page(c):
-    """Every name opens the file it names. A character Windows-1252 lacks shows as ? in the
-    messages and the header name, and the file is converted all the same; a full-width letter,
-    which best fit would turn into the plain one, converts its own file and leaves the output of
-    the plain name's file alone."""
-    stone, files, tpl = stone_scene(c)
-    put(stone, "\u58c1.tga", files["wall.tga"])
-    files["\u58c1.tga"] = files["wall.tga"]
-    files["\u58c1.m32"] = m32("stone/?.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
-    c.check_run("a name with a character outside the code page", stone, ["\u58c1.tga"],
-                crlf(progress("?.tga", 3, 2)), 0, files)
+    """Every name opens the file it names. A character Windows-1252 lacks, an emoji of two UTF-16
+    units among them, shows as one ? in the messages and the header name, and the file is
+    converted all the same; a full-width letter, which best fit would turn into the plain one,
+    converts its own file and leaves the output of the plain name's file alone."""
+    for character in ("\u58c1", "\U0001f600"):
+        stone, files, tpl = stone_scene(c)
+        put(stone, character + ".tga", files["wall.tga"])
+        files[character + ".tga"] = files["wall.tga"]
+        files[character + ".m32"] = m32("stone/?.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+        c.check_run(f"a name with {ascii(character)}, outside the code page", stone,
+                    [character + ".tga"], crlf(progress("?.tga", 3, 2)), 0, files)
 
     stone, files, tpl = stone_scene(c)
     own = tga(WIDTH, HEIGHT, bytes(reversed(AWKWARD_PIXELS)))
@@ -329,14 +348,17 @@ def check_names_outside_the_code_page(c):
 
 def check_patterns(c):
     """The command prompt leaves * and ? to the program: varnel expands them, sorted, and a
-    pattern that matches nothing is the missing file it names."""
+    pattern that matches nothing is the missing file it names. Only files match, by their long
+    names: not the folder dir.tga, nor wall.tga_old and wall.tgabak, whose short names
+    (WALL~XYZ.TGA) Windows matches against *.tga too."""
     stone, files, tpl = stone_scene(c)
-    for name in ("b.tga", "a.tga", "sub/wall.tga"):
+    os.mkdir(os.path.join(stone, "dir.tga"))
+    for name in ("b.tga", "a.tga", "sub/wall.tga", "wall.tga_old", "wall.tgabak"):
         put(stone, name, files["wall.tga"])
         files[name] = files["wall.tga"]
     for name in ("a", "b", "wall"):
         files[name + ".m32"] = m32(f"stone/{name}.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
-    c.check_run("*.tga converts every match in sorted order", stone, ["*.tga"],
+    c.check_run("*.tga converts every file that matches in sorted order", stone, ["*.tga"],
                 crlf(progress("a.tga", 3, 2) + progress("b.tga", 3, 2) +
                      progress("wall.tga", 3, 2)), 0, files)
     files["sub/wall.m32"] = m32("stone/sub\\wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
@@ -366,6 +388,141 @@ def check_no_key_asked_when_redirected(c):
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def short_names(c, folder):
+    """The short 8.3 names Wine gives the entries of a folder, by their long names."""
+    names = {}
+    for line in c.command(folder, "dir", "/x").splitlines():
+        words = line.split()
+        if len(words) >= 5 and "~" in words[-2]:
+            names[words[-1]] = words[-2]
+    return names
+
+
+def check_short_names(c):
+    """An output name that reaches another file through that file's short 8.3 name does not
+    replace it: the output of WALL~XYZ.tga is refused where WALL~XYZ.M32 is walltexture.m32."""
+    stone, files, _ = stone_scene(c)
+    put(stone, "walltexture.m32", b"the output of walltexture.tga")
+    files["walltexture.m32"] = b"the output of walltexture.tga"
+    short = short_names(c, stone).get("walltexture.m32")
+    if short is None:
+        c.skipped.append("short names: Wine gives walltexture.m32 none")
+        return
+    typed = short[:-4] + ".tga"
+    put(stone, typed, files["wall.tga"])
+    files[typed] = files["wall.tga"]
+    c.check_run(f"{typed}, whose output name is the short name of walltexture.m32", stone,
+                [typed], crlf(progress(typed, 3, 2) +
+                              f"Error opening {short[:-4]}.m32 for writing.\n"), FAILED, files)
+
+
+def check_one_output_by_several_spellings(c):
+    """Names of one output in one batch are converted one after another in their order, however
+    they are spelled: with \\\\?\\ or \\\\.\\ in front, a folder with a trailing dot or its short
+    name. The later name's output, with its header name, is left in every run."""
+    width = height = 256
+    pixels = bytes(i * 7 & 0xFF for i in range(width * height * 3))
+    stone = c.folder("stone")
+    tpl = template(width, height)
+    files = {"path.ini": b"tpl\\", "tpl/256x256.m32": tpl, "big.tga": tga(width, height, pixels),
+             "subfolder/big.tga": tga(width, height, pixels)}
+    for name, content in files.items():
+        put(stone, name, content)
+    full = windows_path(os.path.join(stone, "big.tga"))
+    spellings = [("\\\\?\\" + full, "big.tga"), ("\\\\.\\" + full, "big.tga"),
+                 ("subfolder.\\big.tga", "subfolder\\big.tga")]
+    short = short_names(c, stone).get("subfolder")
+    if short is None:
+        c.skipped.append("one output by several spellings: Wine gives subfolder no short name")
+    else:
+        spellings.append((short + "\\big.tga", "subfolder\\big.tga"))
+    expected = dict(files)
+    for earlier, later in spellings:
+        output = later[:-3] + "m32"
+        expected[output.replace("\\", "/")] = m32("stone/" + output, tpl, width, height, pixels)
+        for run in range(3):
+            c.check_run(f"-j 2 {earlier} {later} {earlier} {later}, run {run + 1}", stone,
+                        ["-j", "2", earlier, later, earlier, later],
+                        crlf(2 * (progress(earlier, width, height) +
+                                  progress(later, width, height))), 0, expected)
+
+
+def attributes(c, folder, name):
+    """The attribute letters Wine's attrib shows for a file."""
+    return set("".join(c.command(folder, "attrib", name).split()[:-1]))
+
+
+def check_attributes_kept(c):
+    """A replaced output keeps its attributes: one that is hidden and a system file is still both
+    once replaced. A new output is neither, though its unfinished file's name began with a dot."""
+    stone, files, tpl = stone_scene(c)
+    files["wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("a new output", stone, ["wall.tga"], crlf(progress("wall.tga", 3, 2)), 0, files)
+    c.expect("a new output", attributes(c, stone, "wall.m32") == {"A"},
+             f"attributes {attributes(c, stone, 'wall.m32')}")
+    put(stone, "wall.m32", b"an earlier output")
+    # Wine's attrib sets one attribute at a time.
+    c.command(stone, "attrib", "+h", "wall.m32")
+    c.command(stone, "attrib", "+s", "wall.m32")
+    name = "a hidden system file replaced"
+    c.check_run(name, stone, ["wall.tga"], crlf(progress("wall.tga", 3, 2)), 0, files)
+    c.expect(name, {"H", "S"} <= attributes(c, stone, "wall.m32"),
+             f"attributes {attributes(c, stone, 'wall.m32')}")
+
+
+def manifest(exe):
+    """The manifest in an executable's resources: entry 1 of type 24."""
+    with open(exe, "rb") as f:
+        image = f.read()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    # The resource table is the third data directory of the PE32+ optional header.
+    resources = struct.unpack_from("<I", image, pe + 24 + 112 + 2 * 8)[0]
+    section_table = pe + 24 + optional_size
+
+    def offset(address):
+        for i in range(sections):
+            size, start, _, raw = struct.unpack_from("<IIII", image, section_table + i * 40 + 8)
+            if start <= address < start + size:
+                return address - start + raw
+        raise ValueError(f"address {address:#x} is in no section")
+
+    def entry(directory, wanted):
+        named, numbered = struct.unpack_from("<HH", image, directory + 12)
+        for i in range(named + numbered):
+            ident, target = struct.unpack_from("<II", image, directory + 16 + i * 8)
+            if wanted is None or ident == wanted:
+                return target & 0x7FFFFFFF
+        raise ValueError(f"no resource {wanted}")
+
+    base = offset(resources)
+    leaf = entry(base + entry(base + entry(base, 24), 1), None)
+    data, size = struct.unpack_from("<II", image, base + leaf)
+    return image[offset(data):offset(data) + size]
+
+
+def check_long_names(c):
+    """Names longer than 260 characters: varnel.exe's manifest declares it aware of them, and a
+    template in a folder more than 260 characters deep is found. Wine keeps no current directory
+    that long, so input and output stay in a shorter one."""
+    name = "the manifest declares long paths"
+    try:
+        settings = ElementTree.fromstring(manifest(c.exe)).find(
+            "{urn:schemas-microsoft-com:asm.v3}application/"
+            "{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
+            "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}longPathAware")
+        c.expect(name, settings is not None and settings.text == "true", "no longPathAware true")
+    except (ValueError, struct.error, ElementTree.ParseError) as error:
+        c.failures.append(f"{name}: {error}")
+    deep = "/".join(["d" * 90] * 3) + "/tpl"
+    stone, files, tpl = stone_scene(c, deep.replace("/", "\\").encode() + b"\\",
+                                    template_folder=deep)
+    files["wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    name = "a template in a folder more than 260 characters deep"
+    c.expect(name, len(windows_path(os.path.join(stone, deep))) > 260, "the folder is shorter")
+    c.check_run(name, stone, ["wall.tga"], crlf(progress("wall.tga", 3, 2)), 0, files)
 
 
 def check_drop_helper(c):
@@ -403,9 +560,9 @@ def check_drop_helper(c):
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
-    version, exe, emulator = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:]
-    if os.sep in emulator[0]:
-        emulator[0] = os.path.abspath(emulator[0])
+    version, exe = sys.argv[1], os.path.abspath(sys.argv[2])
+    # varnel runs in folders of its own: the emulator's words that are paths are made absolute.
+    emulator = [os.path.abspath(word) if os.sep in word else word for word in sys.argv[3:]]
     prepared = subprocess.run(emulator + ["--prepare"], capture_output=True, text=True, check=True)
     prefix = prepared.stdout.strip().split(": ", 1)[1]
     work = tempfile.mkdtemp(prefix="varnel-wine-")
@@ -421,10 +578,16 @@ def main():
         check_ansi_names(checker)
         check_names_outside_the_code_page(checker)
         check_patterns(checker)
+        check_short_names(checker)
+        check_one_output_by_several_spellings(checker)
+        check_attributes_kept(checker)
+        check_long_names(checker)
         check_drop_helper(checker)
         check_no_key_asked_when_redirected(checker)
     finally:
         shutil.rmtree(work)
+    for skipped in checker.skipped:
+        print("SKIPPED:", skipped)
     for failure in checker.failures:
         print("FAILED:", failure)
     print(f"{checker.count} runs under Wine, {len(checker.failures)} failures")
