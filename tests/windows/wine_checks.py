@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """What only the Windows build shows, checked under Wine from the Linux side.
 
-Usage: wine_checks.py VERSION VARNEL_EXE EMULATOR [EMULATOR_ARGUMENT...]
+Usage: wine_checks.py VERSION VARNEL_EXE EXPLORER_EXE EMULATOR [EMULATOR_ARGUMENT...]
 
-EMULATOR is cmake/wine-run.sh with its default prefix, as the Windows build's tests use it. Each
+EXPLORER_EXE is the stand-in for Explorer that starts varnel.exe as Explorer does. EMULATOR is
+cmake/wine-run.sh with its default prefix, as the Windows build's tests use it. Each
 check runs varnel.exe in a fresh folder and compares standard output byte for byte (CR LF line
 ends), the exit status as a Linux caller sees it (-1 arrives as 255), standard error (empty) and
 the bytes of every file left in the folder. Exits 1 when any check fails.
@@ -64,9 +65,10 @@ WIDTH, HEIGHT = 3, 2
 
 
 class Checker:
-    def __init__(self, version, exe, emulator, work):
+    def __init__(self, version, exe, explorer, emulator, work):
         self.version = version
         self.exe = exe
+        self.explorer = explorer
         self.emulator = emulator
         self.work = work
         self.failures = []
@@ -525,49 +527,58 @@ def check_long_names(c):
     c.check_run(name, stone, ["wall.tga"], crlf(progress("wall.tga", 3, 2)), 0, files)
 
 
-def check_drop_helper(c):
-    """Files dropped on varnel-drop.cmd, from two folders, are each converted in their own folder
-    by their bare names, whatever folder the script starts in: each folder's path.ini is used
-    and the header names are the usual folder/name.m32."""
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
-                          "windows", "varnel-drop.cmd")
-    # No space in its path: cmd /c takes quotes round its first word for its own.
-    bin_folder = c.folder("tools")
-    shutil.copy(c.exe, os.path.join(bin_folder, "varnel.exe"))
-    with open(script, "rb") as f:
-        text = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
-    put(bin_folder, "varnel-drop.cmd", text)
-    stone, stone_files, stone_tpl = stone_scene(c)
-    wood, wood_files, wood_tpl = stone_scene(c, folder_name="old wood")
+def check_dropped_on_varnel(c):
+    """Files and a folder dropped on varnel.exe reach it by their full names, from Explorer, which
+    starts it in a folder of its own choosing: each file converts in its own folder by its bare
+    name (an M32 file back to TGA), the folder as with -r, and no character Windows allows in a
+    name breaks that."""
+    tools = c.folder("tools")
+    shutil.copy(c.exe, os.path.join(tools, "varnel.exe"))
+    shutil.copy(c.explorer, os.path.join(tools, "explorer.exe"))
+    stone, files, tpl = stone_scene(c)
+    names = ["a,b.tga", "w(2).tga", "a^b.tga", "x;y=z 100%.tga"]
+    for name in names:
+        put(stone, name, files["wall.tga"])
+        files[name] = files["wall.tga"]
+        files[name[:-3] + "m32"] = m32("stone/" + name[:-3] + "m32", tpl, WIDTH, HEIGHT,
+                                      AWKWARD_PIXELS)
+    put(stone, "old.m32", files["a,b.m32"])
+    files["old.m32"] = files["a,b.m32"]
+    wood, wood_files, wood_tpl = stone_scene(c, folder_name="wood")
+    wood_files["wall.m32"] = m32("wood/wall.m32", wood_tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
     elsewhere = c.folder("elsewhere")
     c.count += 1
-    done = subprocess.run(c.emulator + ["cmd", "/c", windows_path(os.path.join(bin_folder,
-                                                                               "varnel-drop.cmd")),
-                                        windows_path(os.path.join(stone, "wall.tga")),
-                                        windows_path(os.path.join(wood, "wall.tga"))],
+    dropped = [windows_path(os.path.join(stone, name)) for name in names + ["old.m32"]]
+    done = subprocess.run(c.emulator + [os.path.join(tools, "explorer.exe")] + dropped +
+                          [windows_path(wood)],
                           cwd=elsewhere, stdin=subprocess.DEVNULL, capture_output=True,
                           env=dict(os.environ, LC_ALL="C.UTF-8"))
-    name = "files from two folders dropped on varnel-drop.cmd"
-    c.expect(name, crlf(progress("wall.tga", 3, 2)) in done.stdout, f"output {done.stdout!r}")
-    for folder, files, tpl, header in ((stone, stone_files, stone_tpl, "stone/wall.m32"),
-                                       (wood, wood_files, wood_tpl, "old wood/wall.m32")):
-        files["wall.m32"] = m32(header, tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
-        left = files_below(folder)
-        c.expect(name, left == files, f"{header}: files {sorted(left)}")
+    name = "files with , ; = ( ) ^ % and a folder dropped on varnel.exe"
+    expected = (f"In {windows_path(stone)}:\n" +
+                "".join(progress(n, WIDTH, HEIGHT) for n in names) +
+                f"Processing old.m32\nResolution is {WIDTH}x{HEIGHT}\n"
+                f"Needs {WIDTH * HEIGHT * 4} bytes in memory\n" +
+                f"In {windows_path(wood)}:\n" + progress("wall.tga", WIDTH, HEIGHT))
+    c.expect(name, (done.stdout, done.returncode) == (crlf(expected), 0),
+             f"output {done.stdout!r}, status {done.returncode}")
+    left = files_below(stone)
+    c.expect(name, "old.tga" in left and {n: b for n, b in left.items() if n != "old.tga"} == files,
+             f"files {sorted(left)}")
+    c.expect(name, files_below(wood) == wood_files, f"files {sorted(files_below(wood))}")
     c.expect(name, files_below(elsewhere) == {}, "files left in the folder it started in")
 
 
 def main():
-    if len(sys.argv) < 4:
+    if len(sys.argv) < 5:
         sys.exit(__doc__)
-    version, exe = sys.argv[1], os.path.abspath(sys.argv[2])
+    version, exe, explorer = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
     # varnel runs in folders of its own: the emulator's words that are paths are made absolute.
-    emulator = [os.path.abspath(word) if os.sep in word else word for word in sys.argv[3:]]
+    emulator = [os.path.abspath(word) if os.sep in word else word for word in sys.argv[4:]]
     prepared = subprocess.run(emulator + ["--prepare"], capture_output=True, text=True, check=True)
     prefix = prepared.stdout.strip().split(": ", 1)[1]
     work = tempfile.mkdtemp(prefix="varnel-wine-")
     try:
-        checker = Checker(version, exe, emulator, work)
+        checker = Checker(version, exe, explorer, emulator, work)
         check_banner(checker)
         check_conversion(checker)
         check_subfolder_names(checker)
@@ -582,7 +593,7 @@ def main():
         check_one_output_by_several_spellings(checker)
         check_attributes_kept(checker)
         check_long_names(checker)
-        check_drop_helper(checker)
+        check_dropped_on_varnel(checker)
         check_no_key_asked_when_redirected(checker)
     finally:
         shutil.rmtree(work)
