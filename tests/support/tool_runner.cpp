@@ -275,7 +275,8 @@ StartedVarnel start_varnel(const fs::path& folder, const std::vector<std::string
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
             std::signal(signal, SIG_DFL);
         }
-        const rlimit value{limit ? limit->value : 0, limit ? limit->value : 0};
+        const rlim_t most = limit ? static_cast<rlim_t>(limit->value) : 0;
+        const rlimit value{most, most};
         if (::chdir(folder.c_str()) == 0 &&
             (limit == nullptr || ::setrlimit(limit->resource, &value) == 0)) {
             ::execvp(argv[0], argv.data());

@@ -2,6 +2,7 @@
 // captured byte for byte and its exit status as the caller sees it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ ToolRun run_varnel(const std::filesystem::path& folder, const std::vector<std::s
 // A limit on the started process (setrlimit), such as RLIMIT_FSIZE.
 struct ProcessLimit {
     int resource;
-    unsigned long value;
+    std::uint64_t value;
 };
 
 // varnel started in `folder` and left running, with its standard output on a pipe, as a shell

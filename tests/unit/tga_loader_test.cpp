@@ -650,7 +650,7 @@ TEST(TgaLoader, RowsOutsideTheImageOrTheStreamsOrderAreRefused) {
         };
         const auto row_is = [&](std::uint32_t row) {
             return !reader.read_rows(row, 1, room) &&
-                   std::equal(room, room + 8, whole.begin() + 8 * row);
+                   std::equal(room, room + 8, whole.data() + 8 * std::size_t{row});
         };
         EXPECT_TRUE(refused(1, 2) && refused(3, 0)) << "rows outside the image";
         if (rle) {
