@@ -245,11 +245,13 @@ bool benchmark_sets(const std::string& varnel, const std::string& self, const st
                     int runs) {
     const char* jobs = std::getenv("VARNEL_BENCH_JOBS");
     const bool one_at_a_time = jobs != nullptr && std::string(jobs) == "1";
+    // One file at a time, a run cannot beat a loop by the share that workers give it.
     const double small_floor = one_at_a_time ? 1.5 : 1.1;
+    const double small_loop = one_at_a_time ? 0 : 0.35;
     const SetCase cases[] = {
-        {"1000 files of 256x256", 256, 1000, 0.35, small_floor, false},
+        {"1000 files of 256x256", 256, 1000, small_loop, small_floor, false},
         {"64 files of 2048x2048", 2048, 64, 0, 1.2, false},
-        {"1000 M32 of 256x256 back", 256, 1000, 0.35, small_floor, true},
+        {"1000 M32 of 256x256 back", 256, 1000, small_loop, small_floor, true},
     };
     const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     std::printf(

@@ -115,6 +115,12 @@ int convert_folders(const Options& options, bool dropped, std::FILE* out) {
             last = {};
             continue;
         }
+        // A folder named that is not there is missing, whatever its name holds.
+        platform::FileState state;
+        if (!platform::look_at(name, state)) {
+            jobs.push_back(say({Message::InputMissing, name}));
+            continue;
+        }
         if (dropped) {
             add_dropped_file(name, last, folders, jobs);
             continue;

@@ -173,6 +173,10 @@ TEST(Tree, EveryFolderConvertsWithItsOwnPathIni) {
                   text_lines("Processing oak.m32\nResolution is 4x2\nNeeds 32 bytes in memory\n"));
     EXPECT_EQ(back.status, 0);
     EXPECT_TRUE(fs::exists(scene.dir() / "textures" / "wood" / "light" / "oak.tga"));
+
+    const ToolRun nowhere = scene.run({"-r", "nowhere"});
+    EXPECT_EQ(nowhere.output, line("nowhere does not exist !\n"));
+    EXPECT_EQ(nowhere.status, 1);
 }
 
 }  // namespace
