@@ -96,6 +96,9 @@ int convert_one(Workspace& workspace, const Job& job, Schedule& schedule, std::s
 }  // namespace
 
 int convert_all(const std::vector<Job>& jobs, unsigned workers, std::FILE* out) {
+    if (jobs.empty()) {
+        return 0;
+    }
     Lines lines;
     lines.out = out;
     lines.held.resize(jobs.size());

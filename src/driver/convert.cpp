@@ -105,12 +105,13 @@ Step write_output(Conversion& c) {
             return input_failure(c.job.input, f);
         }
         if (!output.commit()) {
-            break;
+            return Report{Message::WriteFailed, c.job.output};
         }
     }
     // Closed first: an input that is its own output ('tga.m32') is replaced by the rename.
     c.input.close();
-    if (may_be_a_template(c.job.output)) {
+    c.wait_for_earlier_readers_of_the_output();
+    if (may_be_a_template(c.place.target)) {
         c.schedule.wait_for_earlier_templates(c.index);
     }
     if (output.finish(false) != platform::Replacement::Put::Done) {

@@ -63,13 +63,14 @@ const Settings& Conversion::settings() const {
 
 std::optional<Report> Conversion::begin(platform::File::Opened& opened) {
     place = platform::look_at_output(settings().path(job.output), workspace.folders);
-    schedule.will_write(index, place.keys);
     const std::string path = settings().path(job.input);
     opened = input.open_for_reading(path);
     const bool there =
         opened == platform::File::Opened::Yes || opened == platform::File::Opened::NotRegular;
-    if (schedule.wait_for_earlier_writers(
-            index, workspace.folders.keys_of(path, there ? &input.state() : nullptr))) {
+    const platform::NameKeys input_keys =
+        workspace.folders.keys_of(path, there ? &input.state() : nullptr);
+    schedule.will_use(index, place.keys, input_keys);
+    if (schedule.wait_for_earlier_writers(index, input_keys)) {
         opened = input.open_for_reading(path);
     }
     if (opened == platform::File::Opened::Missing) {
@@ -77,6 +78,10 @@ std::optional<Report> Conversion::begin(platform::File::Opened& opened) {
     }
     print("Processing " + job.input + "\n");
     return std::nullopt;
+}
+
+void Conversion::wait_for_earlier_readers_of_the_output() {
+    schedule.wait_for_earlier_readers(index, place.keys);
 }
 
 void Conversion::wait_for_earlier_writers_of_the_output() {

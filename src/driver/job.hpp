@@ -73,12 +73,14 @@ struct Conversion {
     platform::File input;
 
     const Settings& settings() const;
-    // The steps every conversion begins with: the output looked at and its file said to the
+    // The steps every conversion begins with: the output looked at, both files said to the
     // schedule, the input opened as it is once every earlier file of the run that writes it is
     // done, and the "Processing" line, which a missing input does not get.
     std::optional<Report> begin(platform::File::Opened& opened);
     // An earlier file of the run that writes the same output is done with it first.
     void wait_for_earlier_writers_of_the_output();
+    // An earlier file of the run that reads the output as its input is done with it first.
+    void wait_for_earlier_readers_of_the_output();
     // Looks at a file (a template) once every earlier file of the run that writes it is done;
     // false when there is none.
     bool look_at_when_written(const std::string& path, platform::FileState& seen);

@@ -5,6 +5,7 @@
 #include "driver/messages.hpp"
 #include "driver/run.hpp"
 #include "platform/console.hpp"
+#include "platform/file.hpp"
 #include "platform/interruptions.hpp"
 
 // Every allocation of the program, so that running out of memory anywhere is reported with the
@@ -51,6 +52,7 @@ void operator delete[](void* p, std::size_t) noexcept {
 
 int main(int argc, char** argv) {
     varnel::platform::open_missing_standard_streams();
+    varnel::platform::read_file_creation_mask();
     varnel::platform::remove_unfinished_files_on_interrupt();
     int status = 0;
     try {

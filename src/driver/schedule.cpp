@@ -11,40 +11,49 @@ void Schedule::advance(std::size_t& leading, const std::vector<bool>& reached) {
     }
 }
 
-void Schedule::will_write(std::size_t file, const platform::NameKeys& output) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    writers_[output.folder_and_name].push_back(file);
-    if (output.file) {
-        writers_[*output.file].push_back(file);
+void Schedule::add(Users& users, const platform::NameKeys& keys, std::size_t file) {
+    users[keys.folder_and_name].push_back(file);
+    if (keys.file) {
+        users[*keys.file].push_back(file);
     }
+}
+
+void Schedule::will_use(std::size_t file, const platform::NameKeys& output,
+                        const platform::NameKeys& input) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    add(writers_, output, file);
+    add(readers_, input, file);
     said_[file] = true;
     advance(leading_said_, said_);
     changed_.notify_all();
 }
 
-bool Schedule::wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys) {
-    std::unique_lock<std::mutex> lock(mutex_);
+bool Schedule::wait_for_earlier(std::unique_lock<std::mutex>& lock, const Users& users,
+                                std::size_t file, const platform::NameKeys& keys) {
     changed_.wait(lock, [&] { return leading_said_ >= file; });
-    const bool by_name = wait_for_writers_of(lock, file, keys.folder_and_name);
-    const bool by_file = keys.file && wait_for_writers_of(lock, file, *keys.file);
-    return by_name || by_file;
-}
-
-bool Schedule::wait_for_writers_of(std::unique_lock<std::mutex>& lock, std::size_t file,
-                                   const platform::FileKey& key) {
-    const auto writers = writers_.find(key);
-    if (writers == writers_.end()) {
-        return false;
-    }
     bool waited = false;
-    for (std::size_t i = 0; i < writers->second.size(); ++i) {
-        const std::size_t earlier = writers->second[i];
-        if (earlier < file) {
-            changed_.wait(lock, [&] { return done_[earlier]; });
-            waited = true;
+    for (const platform::FileKey* key : {&keys.folder_and_name, keys.file ? &*keys.file : nullptr}) {
+        const auto found = key == nullptr ? users.end() : users.find(*key);
+        // The list may grow while the lock is let go, but only by later files.
+        for (std::size_t i = 0; found != users.end() && i < found->second.size(); ++i) {
+            const std::size_t earlier = found->second[i];
+            if (earlier < file) {
+                changed_.wait(lock, [&] { return done_[earlier]; });
+                waited = true;
+            }
         }
     }
     return waited;
+}
+
+bool Schedule::wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return wait_for_earlier(lock, writers_, file, keys);
+}
+
+void Schedule::wait_for_earlier_readers(std::size_t file, const platform::NameKeys& keys) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wait_for_earlier(lock, readers_, file, keys);
 }
 
 void Schedule::template_read(std::size_t file) {

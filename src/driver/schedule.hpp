@@ -18,11 +18,15 @@ class Schedule {
 public:
     explicit Schedule(std::size_t files);
 
-    // The file that file `file` writes. Files are begun in their order and say this first.
-    void will_write(std::size_t file, const platform::NameKeys& output);
+    // The files that file `file` writes and reads. Files are begun in their order and say this
+    // first.
+    void will_use(std::size_t file, const platform::NameKeys& output,
+                  const platform::NameKeys& input);
     // Waits until every earlier file that writes what `keys` stand for is done. True when there
     // was one: what the name stands for may have changed.
     bool wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys);
+    // Waits until every earlier file that reads what `keys` stand for is done.
+    void wait_for_earlier_readers(std::size_t file, const platform::NameKeys& keys);
     // File `file` has read its template, or will read none.
     void template_read(std::size_t file);
     // Waits until every earlier file has read its template.
@@ -33,9 +37,12 @@ public:
 private:
     // Advances a count of leading files while they have `reached` it.
     static void advance(std::size_t& leading, const std::vector<bool>& reached);
-    // Waits, the lock held by `lock`, for the earlier files that write `key`; true when there were.
-    bool wait_for_writers_of(std::unique_lock<std::mutex>& lock, std::size_t file,
-                             const platform::FileKey& key);
+    using Users = std::map<platform::FileKey, std::vector<std::size_t>>;
+    static void add(Users& users, const platform::NameKeys& keys, std::size_t file);
+    // Waits, the lock held by `lock`, until the files before `file` have said what they use and
+    // the earlier `users` of what `keys` stand for are done; true when there were such.
+    bool wait_for_earlier(std::unique_lock<std::mutex>& lock, const Users& users,
+                          std::size_t file, const platform::NameKeys& keys);
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -44,7 +51,8 @@ private:
     std::vector<bool> done_;
     std::size_t leading_said_ = 0;
     std::size_t leading_read_ = 0;
-    std::map<platform::FileKey, std::vector<std::size_t>> writers_;
+    Users writers_;
+    Users readers_;
 };
 
 }  // namespace varnel::driver

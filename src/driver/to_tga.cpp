@@ -116,14 +116,18 @@ Step convert_to_tga(Conversion& c) {
     }
     Size size{};
     const std::uint64_t records = (file_size - m32::kPixelRecordsOffset) / m32::kRecordBytes;
-    if (Step s = find_size(c, records, own, size)) {
-        return s;
+    const Step found = find_size(c, records, own, size);
+    c.schedule.template_read(c.index);
+    if (found) {
+        return found;
     }
     c.print("Resolution is " + size_text(size) + "\nNeeds " +
             std::to_string(records * m32::kRecordBytes) + " bytes in memory\n");
     c.wait_for_earlier_writers_of_the_output();
-    // The TGA file beside an M32 file is usually the artist's own work.
-    if (c.place.state != platform::OutputPlace::State::Missing) {
+    // The TGA file beside an M32 file is usually the artist's own work. A link of its name that
+    // leads nowhere yet is a file of that name too.
+    if (c.place.state != platform::OutputPlace::State::Missing ||
+        c.place.target != c.settings().path(c.job.output)) {
         return Report{Message::TgaExists, c.job.output};
     }
     if (Step s = c.open_output(tga::file_shape(size.width, size.height))) {
@@ -133,6 +137,7 @@ Step convert_to_tga(Conversion& c) {
         return s;
     }
     c.input.close();
+    c.wait_for_earlier_readers_of_the_output();
     switch (output.finish(true)) {
         case platform::Replacement::Put::Done:
             return std::nullopt;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/names.hpp"
+#include "platform/system_keys.hpp"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -28,24 +29,10 @@ namespace {
 constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
 
 #ifdef _WIN32
-FileKey key_of(const BY_HANDLE_FILE_INFORMATION& info) {
-    return {info.dwVolumeSerialNumber,
-            std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow,
-            {}};
-}
-
 FileState state_of(const BY_HANDLE_FILE_INFORMATION& info) {
     return {key_of(info), std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow,
             static_cast<std::int64_t>(std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
                                       info.ftLastWriteTime.dwLowDateTime)};
-}
-
-// A file or folder by its name, links followed, opened only to be known; null when there is none.
-HANDLE open_to_know(const std::wstring& name) {
-    const HANDLE handle =
-        CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
 }
 
 OVERLAPPED at_offset(std::uint64_t offset) {
@@ -77,10 +64,6 @@ bool means_missing(DWORD error) {
     }
 }
 #else
-FileKey key_of(const struct stat& info) {
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), {}};
-}
-
 FileState state_of(const struct stat& info) {
 #ifdef __APPLE__
     const timespec& modified = info.st_mtimespec;
@@ -98,7 +81,7 @@ bool beyond_offsets(std::uint64_t at) {
 }
 
 mode_t usual_mode() {
-    // Read once: the call that reads the mask also sets it.
+    // Read once, before any thread makes a file: the call that reads the mask also sets it.
     static const mode_t mask = [] {
         const mode_t m = ::umask(0);
         ::umask(m);
@@ -109,6 +92,12 @@ mode_t usual_mode() {
 #endif
 
 }  // namespace
+
+void read_file_creation_mask() {
+#ifndef _WIN32
+    usual_mode();
+#endif
+}
 
 bool FileKey::operator==(const FileKey& other) const {
     return device == other.device && number == other.number && name == other.name;
@@ -124,10 +113,11 @@ bool FileState::operator==(const FileState& other) const {
 
 bool look_at(const std::string& name, FileState& state) {
 #ifdef _WIN32
-    const HANDLE handle = open_to_know(system_name(name));
+    const HANDLE handle = open_to_know(system_name(name), false);
     BY_HANDLE_FILE_INFORMATION info{};
-    const bool known = handle != nullptr && GetFileInformationByHandle(handle, &info) != 0;
-    if (handle != nullptr) {
+    const bool known =
+        handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
+    if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
     }
 #else
@@ -383,10 +373,8 @@ void File::give_access(const Access& access) const {
         }
     }
     // The mode comes last, since a change of owner clears the set-user-ID and set-group-ID bits.
-    const mode_t mode = access.of_existing_file ? static_cast<mode_t>(access.mode) : usual_mode();
-    if (mode != 0600) {
-        ::fchmod(handle_, mode);
-    }
+    ::fchmod(handle_,
+             access.of_existing_file ? static_cast<mode_t>(access.mode) : usual_mode());
 #endif
 }
 

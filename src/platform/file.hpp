@@ -54,6 +54,10 @@ private:
     std::map<std::string, FileKey> known_;
 };
 
+// Reads the mask new files are made with, which the call that reads it also sets: once, before any
+// thread makes a file.
+void read_file_creation_mask();
+
 // What a replacement keeps of the file it replaces: on POSIX systems its mode, and its owner and
 // group where the process may set them; on Windows its attributes.
 struct Access {

@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
@@ -30,22 +31,26 @@ std::atomic<Name> g_names[kSlots];
 std::atomic<int> g_creating{0};
 std::atomic<bool> g_ending{false};
 
-void pause_a_millisecond() {
-#ifdef _WIN32
-    Sleep(1);
-#else
-    const timespec millisecond{0, 1000000};
-    ::nanosleep(&millisecond, nullptr);
-#endif
-}
-
 // A step makes one file, which takes a moment; should the system hang in it, the interruption
-// goes on without it after two seconds.
+// goes on without it after two seconds, by the clock: a short sleep may last far longer than asked.
 void stop_new_files() {
     g_ending.store(true);
-    for (int waited = 0; waited < 2000 && g_creating.load() > 0; ++waited) {
-        pause_a_millisecond();
+#ifdef _WIN32
+    const ULONGLONG deadline = GetTickCount64() + 2000;
+    while (g_creating.load() > 0 && GetTickCount64() < deadline) {
+        Sleep(1);
     }
+#else
+    const auto nanoseconds = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    };
+    const long long deadline = nanoseconds() + 2000000000;
+    while (g_creating.load() > 0 && nanoseconds() < deadline) {
+        ::poll(nullptr, 0, 1);
+    }
+#endif
 }
 
 void remove_unfinished_files() {
@@ -61,7 +66,7 @@ void remove_unfinished_files() {
 }
 
 #ifdef _WIN32
-// Runs on a thread of its own. The new files were opened for deleting too: each goes once the
+// Runs on a thread of its own. The new files were opened sharing deletion: each goes once the
 // process has closed it, which it does on its way out.
 BOOL WINAPI remove_unfinished_and_end(DWORD event) {
     stop_new_files();

@@ -28,6 +28,17 @@ bool starts_with(const std::string& text, const char* start) {
     return text.rfind(start, 0) == 0;
 }
 
+#ifdef _WIN32
+// The full path the system makes of a name; false where it makes none.
+bool full_wide_path(const std::wstring& name, std::wstring& full) {
+    const DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    full.assign(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+    full.resize(length < size ? length : 0);
+    return length > 0 && length < size;
+}
+#endif
+
 }  // namespace
 
 std::string long_path_form(const std::string& full_path) {
@@ -50,15 +61,8 @@ SystemName system_name(const std::string& name) {
     if (name.empty() || starts_with(name, "\\\\?\\") || starts_with(name, "\\\\.\\")) {
         return typed;
     }
-    const DWORD size = GetFullPathNameW(typed.c_str(), 0, nullptr, nullptr);
-    std::wstring full(size, L'\0');
-    const DWORD length =
-        size == 0 ? 0 : GetFullPathNameW(typed.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size) {
-        return typed;
-    }
-    full.resize(length);
-    return wide(long_path_form(narrow(full)));
+    std::wstring full;
+    return full_wide_path(typed, full) ? wide(long_path_form(narrow(full))) : typed;
 #else
     return name;
 #endif
@@ -102,14 +106,10 @@ bool current_directory(std::string& path) {
 
 bool full_path(const std::string& folder, std::string& path) {
 #ifdef _WIN32
-    const std::wstring typed = wide(folder);
-    const DWORD size = GetFullPathNameW(typed.c_str(), 0, nullptr, nullptr);
-    std::wstring full(size, L'\0');
-    const DWORD length = size == 0 ? 0 : GetFullPathNameW(typed.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size) {
+    std::wstring full;
+    if (!full_wide_path(wide(folder), full)) {
         return false;
     }
-    full.resize(length);
     // A folder's path ends in a separator only at a drive's root.
     if (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) {
         full.pop_back();

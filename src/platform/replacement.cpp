@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/system_keys.hpp"
+
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -23,20 +25,6 @@ namespace varnel::platform {
 namespace {
 
 #ifdef _WIN32
-// Opens a name only to know its file; a link itself, not what it leads to, with `at_link`.
-HANDLE open_to_know(const std::wstring& name, bool at_link) {
-    return CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | (at_link ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                       nullptr);
-}
-
-FileKey key_of(const BY_HANDLE_FILE_INFORMATION& info) {
-    return {info.dwVolumeSerialNumber,
-            std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow,
-            {}};
-}
-
 bool key_of_name(const std::string& name, FileKey& key) {
     const HANDLE handle = open_to_know(system_name(name), true);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -75,10 +63,6 @@ bool reached_by_long_name(const std::wstring& path) {
                                 TRUE) == CSTR_EQUAL;
 }
 #else
-FileKey key_of(const struct stat& info) {
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), {}};
-}
-
 bool key_of_name(const std::string& name, FileKey& key) {
     struct stat info {};
     if (::lstat(name.c_str(), &info) != 0) {
@@ -117,7 +101,7 @@ bool read_link(const std::string& link, std::string& text) {
 }
 
 bool rename_keeping_existing(const char* from, const char* to) {
-#ifdef __linux__
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
     if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
         return true;
     }
@@ -296,15 +280,23 @@ Replacement::Put Replacement::finish(bool keep_existing) {
 }
 
 void Replacement::abandon() {
-    file_.close();
     if (!temporary_.empty()) {
+        // Whatever took the new file's name meanwhile is left to its taker.
+        FileKey named;
+        FileKey open;
+        const bool ours = !file_.is_open() || (key_of_name(temporary_, named) &&
+                                                file_.current_key(open) && named == open);
+        file_.close();
+        if (ours) {
 #ifdef _WIN32
-        DeleteFileW(system_temporary_.c_str());
+            DeleteFileW(system_temporary_.c_str());
 #else
-        ::unlink(system_temporary_.c_str());
+            ::unlink(system_temporary_.c_str());
 #endif
+        }
         temporary_.clear();
     }
+    file_.close();
     tracking_.forget();
 }
 

@@ -35,6 +35,21 @@ inline std::uint32_t load_le32(const std::uint8_t* p) {
 // An RLE packet (image types 9, 10, 11) carries at most this many pixels.
 inline constexpr unsigned kMostPixelsPerPacket = 128;
 
+// TGA 2.0 footer, the file's last 26 bytes:
+//   0  4 bytes  extension-area offset (0: none)
+//   4  4 bytes  developer-area offset
+//   8  18 bytes "TRUEVISION-XFILE." and a zero byte
+// The extension area is 495 bytes; at 426 it names the program that wrote the file (41 bytes), and
+// its last byte is the attributes type: 0 no alpha, 1 undefined (may be ignored), 2 undefined
+// (keep), 3 alpha, 4 pre-multiplied alpha.
+inline constexpr std::size_t kFooterSize = 26;
+inline constexpr std::size_t kFooterSignatureOffset = 8;
+inline constexpr char kFooterSignature[18] = "TRUEVISION-XFILE.";
+inline constexpr std::size_t kExtensionSize = 495;
+inline constexpr std::size_t kSoftwareIdOffset = 426;
+inline constexpr std::size_t kAttributesTypeOffset = 494;
+inline constexpr std::uint8_t kAttributesAlpha = 3;
+
 struct Header {
     std::uint8_t id_length = 0;
     std::uint8_t colour_map_type = 0;

@@ -14,17 +14,6 @@ namespace {
 constexpr std::uint64_t kChunkBytes = 512u << 10;
 constexpr std::size_t kRleWindowBytes = 256u << 10;
 
-// TGA 2.0 footer, the file's last 26 bytes:
-//   0  4 bytes  extension-area offset (0: none)
-//   4  4 bytes  developer-area offset
-//   8  18 bytes "TRUEVISION-XFILE." and a zero byte
-// Byte 494 of the extension area (495 bytes at least) is the attributes type: 0 no alpha,
-// 1 undefined (may be ignored), 2 undefined (keep), 3 alpha, 4 pre-multiplied alpha.
-constexpr std::uint64_t kFooterSize = 26;
-constexpr char kFooterSignature[18] = "TRUEVISION-XFILE.";
-constexpr std::uint64_t kExtensionMinSize = 495;
-constexpr std::uint64_t kAttributesTypeOffset = 494;
-
 // What the extension area says of the alpha bytes.
 enum class AlphaSaid { Nothing, NotAlpha, Alpha };
 
@@ -32,14 +21,15 @@ AlphaSaid extension_attributes(const Input& input) {
     std::uint8_t footer[kFooterSize];
     if (input.size < kFooterSize ||
         !read_exact(input, input.size - kFooterSize, footer, kFooterSize) ||
-        std::memcmp(footer + 8, kFooterSignature, sizeof kFooterSignature) != 0) {
+        std::memcmp(footer + kFooterSignatureOffset, kFooterSignature, sizeof kFooterSignature) !=
+            0) {
         return AlphaSaid::Nothing;
     }
     // Only an area that lies wholly before the footer; one that runs into it is no area.
     const std::uint64_t offset = load_le32(footer);
     const std::uint64_t end = input.size - kFooterSize;
     std::uint8_t attributes = 0;
-    if (offset == 0 || offset > end || kExtensionMinSize > end - offset ||
+    if (offset == 0 || offset > end || kExtensionSize > end - offset ||
         !read_exact(input, offset + kAttributesTypeOffset, &attributes, 1)) {
         return AlphaSaid::Nothing;
     }

@@ -10,14 +10,6 @@ namespace varnel::tga {
 
 namespace {
 
-// Where the extension area's fields lie (the area is 495 bytes): its own size first, the name of
-// the program that wrote the file at 426, the attributes type last.
-constexpr std::size_t kExtensionSize = 495;
-constexpr std::size_t kSoftwareIdOffset = 426;
-constexpr std::size_t kAttributesTypeOffset = 494;
-constexpr std::uint8_t kAlphaIsAlpha = 3;
-constexpr char kSignature[18] = "TRUEVISION-XFILE.";
-
 void put_le16(std::uint8_t* at, std::uint32_t value) {
     at[0] = static_cast<std::uint8_t>(value & 0xFF);
     at[1] = static_cast<std::uint8_t>(value >> 8 & 0xFF);
@@ -42,16 +34,18 @@ platform::OutputFile::Shape file_shape(std::uint16_t width, std::uint16_t height
     if (area > 0xFFFFFFFFu) {
         return shape;
     }
-    shape.tail.assign(kExtensionSize + 8 + sizeof kSignature, 0);
+    shape.tail.assign(kExtensionSize + kFooterSize, 0);
     std::uint8_t* tail = shape.tail.data();
+    // The area begins with its own size.
     put_le16(tail, kExtensionSize);
     const char software[] = "varnel";
     std::copy(software, software + sizeof software - 1, tail + kSoftwareIdOffset);
-    tail[kAttributesTypeOffset] = kAlphaIsAlpha;
+    tail[kAttributesTypeOffset] = kAttributesAlpha;
     std::uint8_t* footer = tail + kExtensionSize;
     put_le16(footer, static_cast<std::uint32_t>(area & 0xFFFF));
     put_le16(footer + 2, static_cast<std::uint32_t>(area >> 16));
-    std::copy(kSignature, kSignature + sizeof kSignature, footer + 8);
+    std::copy(kFooterSignature, kFooterSignature + sizeof kFooterSignature,
+              footer + kFooterSignatureOffset);
     return shape;
 }
 

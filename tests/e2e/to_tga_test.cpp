@@ -115,6 +115,13 @@ TEST(ToTga, AnExistingTgaFileIsNeverReplaced) {
     EXPECT_EQ(run.output, lines_for("16x16") + line("Won't overwrite the TGA file art.tga !\n"));
     EXPECT_EQ(run.status, kFailed);
     EXPECT_EQ(scene.files(), before);
+#ifndef _WIN32
+    // A link of that name is a file of that name, even one that leads nowhere yet.
+    fs::remove(scene.dir() / "art.tga");
+    fs::create_symlink("elsewhere.tga", scene.dir() / "art.tga");
+    EXPECT_EQ(scene.run({"--to-tga", "art.m32"}).status, kFailed);
+    EXPECT_FALSE(fs::exists(scene.dir() / "elsewhere.tga"));
+#endif
 }
 
 // Alpha that is 0 in every record is read as no alpha where a TGA file does not say otherwise; the
