@@ -1,9 +1,9 @@
 // varnel's benchmark. Linux-only tooling: it forks, times and reaps its children with POSIX calls.
 //
-//   varnel_bench VARNEL          makes the inputs in a scratch folder, runs VARNEL and the I/O
-//   floor
-//                                alternately on each, checks every byte of each conversion once,
-//                                prints a table and removes the scratch folder
+//   varnel_bench VARNEL [BEFORE] makes the inputs in a scratch folder, runs VARNEL and the I/O
+//                                floor (and BEFORE, another build to compare with) alternately
+//                                on each, checks every byte of each conversion once, prints a
+//                                table and removes the scratch folder
 //   varnel_bench --floor IN OUT SIZE...   the I/O floor itself for one or more files (run as a
 //                                child by the benchmark)
 //
@@ -13,7 +13,8 @@
 //                      5); the 512 x 512 input gets six times as many
 //   VARNEL_BENCH_HUGE  1 adds a 32768 x 32768 24-bit input (3 GiB in, 4 GiB out), 5 runs
 //   VARNEL_BENCH_KEEP  1 leaves the scratch folder with its inputs and path.ini, for profiling
-//   VARNEL_BENCH_ONLY  runs only the inputs whose label holds this text ("sets": only the sets)
+//   VARNEL_BENCH_ONLY  runs only the inputs whose label holds this text ("sets": only the sets,
+//                      "paths": only the conversion paths against each other)
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@
 #include "io_floor.hpp"
 #include "pictures.hpp"
 #include "sets.hpp"
+#include "tiers.hpp"
 
 namespace fs = std::filesystem;
 
@@ -61,12 +63,14 @@ struct Outcome {
     std::string failure;
     std::vector<double> varnel_seconds;
     std::vector<double> floor_seconds;
+    std::vector<double> before_seconds;
     double varnel_rss_mib = 0;
     double floor_rss_mib = 0;
 };
 
 struct Setup {
     std::string varnel;
+    std::string before;  // another build, timed in the same runs; empty: none
     std::string self;
     fs::path scratch;
     bool keep;
@@ -173,9 +177,9 @@ class Runner {
 public:
     Runner(const Setup& s, const Case& c) : s_(s), c_(c), output_(output_of(c)) {}
 
-    bench::ChildRun varnel() {
+    bench::ChildRun varnel(const std::string& program) {
         clear();
-        std::vector<std::string> command = {s_.varnel, input_of(c_)};
+        std::vector<std::string> command = {program, input_of(c_)};
         if (c_.back) {
             command.insert(command.begin() + 1, "--to-tga");
         }
@@ -266,7 +270,7 @@ Outcome measure(const Setup& s, const Case& c) {
     // should find it there, the first as much as the others.
     read_through(s.scratch / input_of(c));
     Runner runner(s, c);
-    bench::ChildRun first = runner.varnel();
+    bench::ChildRun first = runner.varnel(s.varnel);
     o.failure = check_varnel(s, c, first);
     if (o.failure.empty()) {
         start = Clock::now();
@@ -285,9 +289,12 @@ Outcome measure(const Setup& s, const Case& c) {
     // The first run of each program, untimed, leaves both finding the system in the same state.
     o.varnel_rss_mib = first.peak_rss_mib;
     runner.io_floor();
+    if (!s.before.empty()) {
+        o.failure = check_varnel(s, c, runner.varnel(s.before));
+    }
 
     for (int i = 0; i < c.runs && o.failure.empty(); ++i) {
-        const bench::ChildRun v = runner.varnel();
+        const bench::ChildRun v = runner.varnel(s.varnel);
         if (!check_varnel(s, c, v).empty()) {
             o.failure = check_varnel(s, c, v);
             break;
@@ -301,6 +308,14 @@ Outcome measure(const Setup& s, const Case& c) {
         }
         o.floor_seconds.push_back(f.seconds);
         o.floor_rss_mib = std::max(o.floor_rss_mib, f.peak_rss_mib);
+        if (!s.before.empty()) {
+            const bench::ChildRun b = runner.varnel(s.before);
+            if (!check_varnel(s, c, b).empty()) {
+                o.failure = "the build to compare with: " + check_varnel(s, c, b);
+                break;
+            }
+            o.before_seconds.push_back(b.seconds);
+        }
     }
     runner.clear();
     remove_input(s, s.scratch / input_of(c));
@@ -311,14 +326,21 @@ Outcome measure(const Setup& s, const Case& c) {
             std::minmax_element(o.floor_seconds.begin(), o.floor_seconds.end());
         std::printf("%s: varnel %.4f .. %.4f s, floor %.4f .. %.4f s over %zu runs each\n",
                     c.label.c_str(), *vmin, *vmax, *fmin, *fmax, o.varnel_seconds.size());
+        if (!o.before_seconds.empty()) {
+            const auto [bmin, bmax] =
+                std::minmax_element(o.before_seconds.begin(), o.before_seconds.end());
+            std::printf("%s: the build compared with %.4f .. %.4f s\n", c.label.c_str(), *bmin,
+                        *bmax);
+        }
     }
     std::fflush(stdout);
     return o;
 }
 
-void print_table(const std::vector<Outcome>& outcomes) {
-    std::printf("\n%-34s %4s %9s %9s %6s %6s %9s %9s %9s  %s\n", "input", "runs", "varnel s",
+void print_table(const std::vector<Outcome>& outcomes, bool compared) {
+    std::printf("\n%-34s %4s %9s %9s %6s %6s %9s %9s %9s  %-7s", "input", "runs", "varnel s",
                 "floor s", "ratio", "target", "peak RSS", "RSS max", "out MiB/s", "targets");
+    std::printf(compared ? " %9s %8s\n" : "\n", "before s", "/before");
     for (const Outcome& o : outcomes) {
         const Case& c = *o.c;
         if (!o.failure.empty()) {
@@ -331,13 +353,18 @@ void print_table(const std::vector<Outcome>& outcomes) {
         const double out_mib = static_cast<double>(output_size(c)) / kMiB;
         const bool time_met = ratio <= c.time_limit;
         const bool rss_met = o.varnel_rss_mib <= c.rss_limit_mib;
-        std::printf("%-34s %4zu %9.4f %9.4f %5.2fx %5.1fx %5.1f MiB %5.0f MiB %9.0f  %s\n",
+        std::printf("%-34s %4zu %9.4f %9.4f %5.2fx %5.1fx %5.1f MiB %5.0f MiB %9.0f  %-7s",
                     c.label.c_str(), o.varnel_seconds.size(), v, f, ratio, c.time_limit,
                     o.varnel_rss_mib, c.rss_limit_mib, out_mib / v,
                     time_met && rss_met ? "met"
                     : time_met          ? "MISSED (memory)"
                     : rss_met           ? "MISSED (time)"
                                         : "MISSED (time, memory)");
+        if (compared) {
+            const double b = median(o.before_seconds);
+            std::printf(" %9.4f %7.3fx", b, v / b);
+        }
+        std::printf("\n");
     }
     double floor_rss = 0;
     for (const Outcome& o : outcomes) {
@@ -381,10 +408,10 @@ fs::path make_scratch() {
     return fs::canonical(pattern);
 }
 
-int benchmark(const std::string& varnel) {
+int benchmark(const std::string& varnel, const std::string& before) {
     const auto start = Clock::now();
-    Setup s{fs::absolute(varnel).string(), self_path(), make_scratch(),
-            environment_flag("VARNEL_BENCH_KEEP")};
+    Setup s{fs::absolute(varnel).string(), before.empty() ? "" : fs::absolute(before).string(),
+            self_path(), make_scratch(), environment_flag("VARNEL_BENCH_KEEP")};
     if (s.scratch.empty() || s.self.empty()) {
         std::fprintf(stderr, "cannot make a scratch folder\n");
         return 1;
@@ -467,8 +494,9 @@ int benchmark(const std::string& varnel) {
                          1.2,
                          kStreamLimit});
     }
-    std::printf("varnel benchmark: %s\nscratch folder %s, %ld CPUs, load average %s\n",
-                s.varnel.c_str(), s.scratch.c_str(), sysconf(_SC_NPROCESSORS_ONLN),
+    std::printf("varnel benchmark: %s%s%s\nscratch folder %s, %ld CPUs, load average %s\n",
+                s.varnel.c_str(), s.before.empty() ? "" : ", compared with ", s.before.c_str(),
+                s.scratch.c_str(), sysconf(_SC_NPROCESSORS_ONLN),
                 load_average().c_str());
     std::fflush(stdout);
 
@@ -502,7 +530,9 @@ int benchmark(const std::string& varnel) {
         std::printf("inputs kept in %s\n", s.scratch.c_str());
     }
 
-    print_table(outcomes);
+    print_table(outcomes, !s.before.empty());
+    const bool paths_right = (only != nullptr && std::string(only) != "paths") ||
+                             bench::benchmark_paths(s.scratch.string(), runs);
     const bool sets_right = (only != nullptr && std::string(only) != "sets") ||
                             bench::benchmark_sets(s.varnel, s.self, s.scratch.string(),
                                                   std::max(kMinimumRuns, runs / 2));
@@ -514,7 +544,7 @@ int benchmark(const std::string& varnel) {
     const bool all_converted = std::all_of(outcomes.begin(), outcomes.end(), [](const Outcome& o) {
         return o.failure.empty() || o.failure.rfind("skipped", 0) == 0;
     });
-    return all_converted && sets_right ? 0 : 1;
+    return all_converted && paths_right && sets_right ? 0 : 1;
 }
 
 }  // namespace
@@ -524,10 +554,10 @@ int main(int argc, char** argv) {
     if (args.size() >= 4 && args.size() % 3 == 1 && args[0] == "--floor") {
         return bench::io_floor_set(argc - 2, argv + 2);
     }
-    if (args.size() != 1) {
-        std::fprintf(stderr,
-                     "usage: varnel_bench VARNEL\n       varnel_bench --floor IN OUT SIZE...\n");
+    if (args.empty() || args.size() > 2) {
+        std::fprintf(stderr, "usage: varnel_bench VARNEL [BEFORE]\n"
+                             "       varnel_bench --floor IN OUT SIZE...\n");
         return 2;
     }
-    return benchmark(args[0]);
+    return benchmark(args[0], args.size() == 2 ? args[1] : std::string());
 }

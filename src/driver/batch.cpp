@@ -1,135 +1,121 @@
 #include "driver/batch.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <mutex>
 #include <new>
-#include <thread>
 
-#include "driver/convert.hpp"
 #include "driver/messages.hpp"
-#include "driver/schedule.hpp"
-#include "driver/to_tga.hpp"
 
 namespace varnel::driver {
 
-namespace {
+Batch::Batch(unsigned workers, std::FILE* out) : workers_(workers), out_(out) {}
 
-// What the files have printed, put out in the order of the names: a file's lines wait until
-// every file before it is done, and then its lines are shown as they come.
-struct Lines {
-    std::FILE* out;
-    std::mutex mutex;
-    std::vector<std::string> held;  // per file, what is not yet shown
-    std::vector<bool> done;
-    std::size_t shown = 0;  // files before this one are done and shown whole
-};
+Batch::~Batch() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& helper : helpers_) {
+        helper.join();
+    }
+}
 
-void add_line(Lines& lines, std::size_t file, const std::string& text) {
-    const std::lock_guard<std::mutex> lock(lines.mutex);
-    if (file == lines.shown) {
-        print(lines.out, text);
+Batch::Entry& Batch::entry(std::size_t file) {
+    return entries_[file - shown_];
+}
+
+void Batch::print_line(std::size_t file, const std::string& text) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (file == shown_) {
+        print(out_, text);
     } else {
-        lines.held[file] += text;
+        entry(file).held += text;
     }
 }
 
-void end_file(Lines& lines, std::size_t file) {
-    const std::lock_guard<std::mutex> lock(lines.mutex);
-    lines.done[file] = true;
-    while (lines.shown < lines.done.size() && lines.done[lines.shown]) {
-        ++lines.shown;
-        if (lines.shown < lines.done.size() && !lines.held[lines.shown].empty()) {
-            print(lines.out, lines.held[lines.shown]);
-            lines.held[lines.shown].clear();
-        }
+bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& lock) {
+    if (next_ == shown_ + entries_.size()) {
+        return false;
     }
-}
-
-// The file is done in the schedule however its conversion ends.
-struct Ended {
-    Schedule& schedule;
-    std::size_t file;
-    ~Ended() {
-        schedule.done(file);
-    }
-};
-
-// The status the file ends with, its message printed.
-int convert_one(Workspace& workspace, const Job& job, Schedule& schedule, std::size_t file,
-                Lines& lines) {
+    // Files are begun in their order, as the schedule needs.
+    const std::size_t file = next_++;
+    const Job& job = entry(file).job;
+    entry(file).taken = true;
+    schedule_.begin(file);
+    lock.unlock();
+    const Print lines = [&](const std::string& text) { print_line(file, text); };
     int status = 0;
     try {
-        const Ended ended{schedule, file};
-        const Print print = [&](const std::string& text) { add_line(lines, file, text); };
-        Conversion conversion{workspace, job, schedule, file, print, {}, {}};
-        std::optional<Report> failure;
-        switch (job.kind) {
-            case Job::Kind::ToM32:
-                failure = convert_to_m32(conversion);
-                break;
-            case Job::Kind::ToTga:
-                failure = convert_to_tga(conversion);
-                break;
-            case Job::Kind::Say:
-                failure = job.said;
-                break;
+        std::optional<Report> failure = job.report();
+        if (job.converts()) {
+            failure = Conversion(workspace, job, schedule_, file, lines).run();
         }
         if (failure) {
             status = exit_status(failure->message);
-            add_line(lines, file, message_text(*failure));
+            lines(message_text(*failure));
         }
     } catch (const std::bad_alloc&) {
         // Whatever was being made has been undone on the way here, its new file removed.
         const Report report = out_of_memory_report();
         status = exit_status(report.message);
         try {
-            add_line(lines, file, message_text(report));
+            lines(message_text(report));
         } catch (const std::bad_alloc&) {
             // Not even the message could be held; the status still says it.
         }
     }
-    end_file(lines, file);
-    return status;
+    schedule_.done(file);
+    lock.lock();
+    entry(file).status = status;
+    entry(file).done = true;
+    while (!entries_.empty() && entries_.front().done) {
+        status_ = status_ != 0 ? status_ : entries_.front().status;
+        entries_.pop_front();
+        ++shown_;
+        if (!entries_.empty() && !entries_.front().held.empty()) {
+            print(out_, entries_.front().held);
+            entries_.front().held.clear();
+        }
+    }
+    changed_.notify_all();
+    return true;
 }
 
-}  // namespace
+void Batch::help() {
+    Workspace workspace;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (convert_next(workspace, lock) || !stopping_) {
+        changed_.wait(lock, [&] { return stopping_ || next_ < shown_ + entries_.size(); });
+    }
+}
 
-int convert_all(const std::vector<Job>& jobs, unsigned workers, std::FILE* out) {
-    if (jobs.empty()) {
-        return 0;
-    }
-    Lines lines;
-    lines.out = out;
-    lines.held.resize(jobs.size());
-    lines.done.resize(jobs.size());
-    std::vector<int> statuses(jobs.size());
-    Schedule schedule(jobs.size());
-    // Files are begun in their order, as the schedule needs.
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        Workspace workspace;
-        for (std::size_t file; (file = next++) < jobs.size();) {
-            statuses[file] = convert_one(workspace, jobs[file], schedule, file, lines);
+void Batch::add(Job job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    entries_.push_back({std::move(job), {}});
+    const std::size_t waiting = shown_ + entries_.size() - next_;
+    if (waiting > 1 && helpers_.size() + 1 < workers_) {
+        try {
+            helpers_.emplace_back([this] { help(); });
+        } catch (const std::exception&) {
+            // Fewer workers than asked for: the ones there are do all the work.
         }
-    };
-    const std::size_t helpers = std::min<std::size_t>(workers, jobs.size()) - 1;
-    std::vector<std::thread> threads;
-    try {
-        threads.reserve(helpers);
-        for (std::size_t i = 0; i < helpers; ++i) {
-            threads.emplace_back(work);
-        }
-    } catch (const std::exception&) {
-        // Fewer workers than asked for: the ones there are do all the work.
     }
-    work();
-    for (std::thread& thread : threads) {
-        thread.join();
+    changed_.notify_all();
+    // The jobs ahead do not grow without bound: the adding thread takes its share.
+    if (waiting > 2 * std::size_t{workers_}) {
+        convert_next(workspace_, lock);
     }
-    const auto failed =
-        std::find_if(statuses.begin(), statuses.end(), [](int status) { return status != 0; });
-    return failed == statuses.end() ? 0 : *failed;
+}
+
+void Batch::drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (convert_next(workspace_, lock)) {
+    }
+    changed_.wait(lock, [&] { return entries_.empty(); });
+}
+
+int Batch::status() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return status_;
 }
 
 }  // namespace varnel::driver

@@ -1,19 +1,65 @@
 // Converting many files in one run, several at a time.
 #pragma once
 
+#include <condition_variable>
 #include <cstdio>
-#include <string>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
+#include "driver/conversion.hpp"
 #include "driver/job.hpp"
+#include "driver/schedule.hpp"
 
 namespace varnel::driver {
 
-// Converts every job's file with up to `workers` conversions at a time. Each job's lines (a
-// file's progress lines and its message, or the line said in its place) come out together and in
-// the order of the jobs, whatever order the work is done in; the lines of the first are shown as
-// they come. Files that depend on each other keep their order (see schedule.hpp). Returns the
-// status of the first job that failed, or 0.
-int convert_all(const std::vector<Job>& jobs, unsigned workers, std::FILE* out);
+// Jobs converted in the order they are added, up to `workers` at a time: by the thread that adds
+// them, when it drains the batch or has added many, and by helpers started once more than one
+// job waits. Each job's lines (a file's progress lines and its message, or the line printed in
+// its place) come out together and in the order of the jobs, whatever order the work is done
+// in: a job's lines wait until every job before it is done, and the lines of the first
+// unfinished job are shown as they come. Files that depend on each other keep their order (see
+// schedule.hpp).
+class Batch {
+public:
+    Batch(unsigned workers, std::FILE* out);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    void add(Job job);
+    // Returns once every job added is done.
+    void drain();
+    // The status of the first job in order that failed, or 0.
+    int status() const;
+
+private:
+    struct Entry {
+        Job job;
+        std::string held;  // lines not yet shown
+        int status = 0;
+        bool taken = false;
+        bool done = false;
+    };
+    // Converts the first job not yet taken; false when there is none.
+    bool convert_next(Workspace& workspace, std::unique_lock<std::mutex>& lock);
+    void help();
+    void print_line(std::size_t file, const std::string& text);
+    Entry& entry(std::size_t file);
+
+    unsigned workers_;
+    std::FILE* out_;
+    Schedule schedule_;
+    Workspace workspace_;  // the adding thread's
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Entry> entries_;  // from the first job not yet done and shown
+    std::size_t shown_ = 0;      // the number of the first of them
+    std::size_t next_ = 0;       // the first job not yet taken
+    int status_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> helpers_;
+};
 
 }  // namespace varnel::driver

@@ -8,108 +8,109 @@ namespace varnel::driver {
 
 namespace {
 
-Job named(Job::Kind kind, const Settings* settings, const std::string& name, const char* mark,
-          const char* mark_in_capitals, const char* ending, Message not_named) {
-    const bool marked = name.find(mark) != std::string::npos ||
-                        name.find(mark_in_capitals) != std::string::npos;
-    if (!marked) {
-        return say({not_named});
-    }
-    Job job;
-    job.kind = kind;
-    job.settings = settings;
-    job.input = name;
-    job.output = m32::renamed(name, ending);
-    return job;
+struct Rules {
+    const char* mark;
+    const char* mark_in_capitals;
+    const char* output_ending;  // the last three characters of an output's name
+    Message not_named;
+};
+
+const Rules& rules(Direction direction) {
+    static const Rules kToM32{"tga", "TGA", "m32", Message::NoTgaName};
+    static const Rules kToTga{"m32", "M32", "tga", Message::NoM32Name};
+    return direction == Direction::ToM32 ? kToM32 : kToTga;
+}
+
+bool ends_with(const std::string& name, const std::string& end) {
+    return name.size() >= end.size() &&
+           name.compare(name.size() - end.size(), end.size(), end) == 0;
 }
 
 }  // namespace
 
-std::string Settings::path(const std::string& name) const {
-    return platform::in_folder(folder, name);
-}
-
-std::optional<Report> read_settings(const std::string& folder, Settings& settings) {
-    settings.folder = folder;
-    if (!read_template_prefix(settings.path(kPathIniName), settings.prefix)) {
-        return Report{Message::NoPathIni};
+std::shared_ptr<const Folder> Folder::read(const std::string& path) {
+    std::shared_ptr<Folder> folder(new Folder);
+    folder->path_ = path;
+    if (!read_template_prefix(folder->path(kPathIniName), folder->prefix_)) {
+        folder->failure_ = Report{Message::NoPathIni};
+        return folder;
     }
-    std::string path;
-    settings.has_directory =
-        folder.empty() ? platform::current_directory(path) : platform::full_path(folder, path);
-    if (settings.has_directory) {
-        settings.directory = m32::last_directory_component(path, platform::kDirectorySeparator);
+    std::string full;
+    if (path.empty() ? platform::current_directory(full) : platform::full_path(path, full)) {
+        folder->directory_ = m32::last_directory_component(full, platform::kDirectorySeparator);
     }
-    return std::nullopt;
+    return folder;
 }
 
-Job to_m32_job(const Settings* settings, const std::string& name) {
-    return named(Job::Kind::ToM32, settings, name, "tga", "TGA", "m32", Message::NoTgaName);
+const std::optional<Report>& Folder::failure() const {
+    return failure_;
 }
 
-Job to_tga_job(const Settings* settings, const std::string& name) {
-    return named(Job::Kind::ToTga, settings, name, "m32", "M32", "tga", Message::NoM32Name);
+std::string Folder::path(const std::string& name) const {
+    return platform::in_folder(path_, name);
 }
 
-Job say(const Report& report) {
-    Job job;
-    job.said = report;
+const std::string& Folder::prefix() const {
+    return prefix_;
+}
+
+const std::optional<std::string>& Folder::directory() const {
+    return directory_;
+}
+
+bool is_input_name(Direction direction, const std::string& name) {
+    const Rules& r = rules(direction);
+    return name.find(r.mark) != std::string::npos ||
+           name.find(r.mark_in_capitals) != std::string::npos;
+}
+
+bool is_taken_in_folder(Direction direction, const std::string& name) {
+    const Rules& r = rules(direction);
+    return ends_with(name, std::string(".") + r.mark) ||
+           ends_with(name, std::string(".") + r.mark_in_capitals);
+}
+
+Job::Job(Report report) : report_(std::move(report)) {}
+
+Job Job::convert(Direction direction, std::shared_ptr<const Folder> folder,
+                 const std::string& name) {
+    const Rules& r = rules(direction);
+    Job job(Report{r.not_named});
+    if (is_input_name(direction, name)) {
+        job.direction_ = direction;
+        job.folder_ = std::move(folder);
+        job.input_ = name;
+        job.output_ = m32::renamed(name, r.output_ending);
+    }
     return job;
 }
 
-const Settings& Conversion::settings() const {
-    return *job.settings;
+Job Job::line(Report report) {
+    return Job(std::move(report));
 }
 
-std::optional<Report> Conversion::begin(platform::File::Opened& opened) {
-    place = platform::look_at_output(settings().path(job.output), workspace.folders);
-    const std::string path = settings().path(job.input);
-    opened = input.open_for_reading(path);
-    const bool there =
-        opened == platform::File::Opened::Yes || opened == platform::File::Opened::NotRegular;
-    const platform::NameKeys input_keys =
-        workspace.folders.keys_of(path, there ? &input.state() : nullptr);
-    schedule.will_use(index, place.keys, input_keys);
-    if (schedule.wait_for_earlier_writers(index, input_keys)) {
-        opened = input.open_for_reading(path);
-    }
-    if (opened == platform::File::Opened::Missing) {
-        return Report{Message::InputMissing, job.input};
-    }
-    print("Processing " + job.input + "\n");
-    return std::nullopt;
+bool Job::converts() const {
+    return folder_ != nullptr;
 }
 
-void Conversion::wait_for_earlier_readers_of_the_output() {
-    schedule.wait_for_earlier_readers(index, place.keys);
+Direction Job::direction() const {
+    return direction_;
 }
 
-void Conversion::wait_for_earlier_writers_of_the_output() {
-    if (schedule.wait_for_earlier_writers(index, place.keys)) {
-        place = platform::look_at_output(settings().path(job.output), workspace.folders);
-    }
+const Folder& Job::folder() const {
+    return *folder_;
 }
 
-bool Conversion::look_at_when_written(const std::string& path, platform::FileState& seen) {
-    const bool there = platform::look_at(path, seen);
-    if (schedule.wait_for_earlier_writers(
-            index, workspace.folders.keys_of(path, there ? &seen : nullptr))) {
-        return platform::look_at(path, seen);
-    }
-    return there;
+const std::string& Job::input() const {
+    return input_;
 }
 
-std::optional<Report> Conversion::open_output(const platform::OutputFile::Shape& shape) {
-    platform::OutputFile& output = workspace.output;
-    switch (output.open(place, shape)) {
-        case platform::OutputFile::Opened::Yes:
-            return std::nullopt;
-        case platform::OutputFile::Opened::Refused:
-            break;
-        case platform::OutputFile::Opened::OutOfMemory:
-            return Report{Message::OutOfMemory, std::to_string(output.memory_requested())};
-    }
-    return Report{Message::CannotOpenOutput, job.output};
+const std::string& Job::output() const {
+    return output_;
+}
+
+const Report& Job::report() const {
+    return report_;
 }
 
 }  // namespace varnel::driver

@@ -1,99 +1,79 @@
-// The files of a run and what each is to become, what the conversions of one folder share, and
-// what a worker keeps from one file to the next.
+// The files of a run and what each is to become, the folders they are in, and the rules that
+// say which names are taken.
 #pragma once
 
-#include <cstddef>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "driver/messages.hpp"
-#include "driver/schedule.hpp"
-#include "m32/m32_layout.hpp"
-#include "platform/file.hpp"
-#include "platform/output_file.hpp"
-#include "tga/tga_reader.hpp"
 
 namespace varnel::driver {
 
-// What the conversions of one folder share, read once for it: the current directory's for the
-// names a run is given, each folder's own for the files of a folder.
-struct Settings {
-    std::string folder;          // where the names are looked up; empty: the current directory
-    std::string prefix;          // the template prefix from path.ini
-    bool has_directory = false;  // the folder's full path could be read
-    std::string directory;       // its last component, for header names
+// What the conversions of the files of one folder share, read once for it: the current
+// directory's for the names a run is given, each folder's own for the files of a folder.
+class Folder {
+public:
+    // The folder's path.ini and the last component of its full path; an empty path is the
+    // current directory.
+    static std::shared_ptr<const Folder> read(const std::string& path);
 
-    // A name of the folder as the system is to take it.
+    // The failure that concerns every file of the folder (no path.ini), if any.
+    const std::optional<Report>& failure() const;
+    // A name in the folder as the system is to take it.
     std::string path(const std::string& name) const;
+    // The template prefix from path.ini.
+    const std::string& prefix() const;
+    // The last component of the folder's full path, for header names; none where the full path
+    // could not be read.
+    const std::optional<std::string>& directory() const;
+
+private:
+    Folder() = default;
+
+    std::string path_;
+    std::optional<Report> failure_;
+    std::string prefix_;
+    std::optional<std::string> directory_;
 };
 
-// Reads a folder's settings (the current directory's for an empty folder): its path.ini, and the
-// last component of its full path. The failure that concerns every file of the folder, if any.
-std::optional<Report> read_settings(const std::string& folder, Settings& settings);
+enum class Direction { ToM32, ToTga };
 
-// A file of the run, or a line said in its place.
-struct Job {
-    enum class Kind { ToM32, ToTga, Say };
-    Kind kind = Kind::Say;
-    const Settings* settings = nullptr;
-    std::string input;   // the name the file is given by, as messages name it
-    std::string output;  // its output's, made by the naming rule
-    Report said{Message::NoTgaName};  // what a Say job says
-};
+// Whether a name given to a run is one to convert: one that holds "tga" or "TGA" anywhere (with
+// ToTga "m32" or "M32"), case-sensitive, the directory part included.
+bool is_input_name(Direction direction, const std::string& name);
 
-// The job for a name to become an M32 file: one that holds "tga" or "TGA" (the test is
-// case-sensitive); any other name says it is no TGA file.
-Job to_m32_job(const Settings* settings, const std::string& name);
-// The same for an M32 file to become a TGA file, "m32" or "M32" in its name.
-Job to_tga_job(const Settings* settings, const std::string& name);
-Job say(const Report& report);
+// Whether a file met in a folder is taken: its name ends in ".tga" or ".TGA" (with ToTga ".m32"
+// or ".M32").
+bool is_taken_in_folder(Direction direction, const std::string& name);
 
-using Print = std::function<void(const std::string& text)>;
+// A file of the run and what it becomes, or a line printed in its place.
+class Job {
+public:
+    // The conversion of a name in a folder; a name that is not an input name of the direction
+    // gets the line that says so instead.
+    static Job convert(Direction direction, std::shared_ptr<const Folder> folder,
+                       const std::string& name);
+    static Job line(Report report);
 
-// What a worker keeps from one file to the next: its reader's and output's memory, the templates
-// it has read and the folder it last looked into.
-struct Workspace {
-    tga::Reader reader;
-    platform::OutputFile output;
-    m32::Templates templates;
-    platform::FolderKeys folders;
-    std::unique_ptr<std::uint8_t[]> rows;  // M32 records on their way to a TGA file
-};
+    bool converts() const;
+    // With converts(): the direction, the folder the names are taken in, the name the file is
+    // given by (as messages name it), and its output's, made by the naming rule.
+    Direction direction() const;
+    const Folder& folder() const;
+    const std::string& input() const;
+    const std::string& output() const;
+    // Without: the line.
+    const Report& report() const;
 
-// One file's conversion and what it works with.
-struct Conversion {
-    Workspace& workspace;
-    const Job& job;
-    Schedule& schedule;
-    std::size_t index;
-    const Print& print;
-    platform::OutputPlace place;  // what the output's name stands for
-    platform::File input;
+private:
+    explicit Job(Report report);
 
-    const Settings& settings() const;
-    // The steps every conversion begins with: the output looked at, both files said to the
-    // schedule, the input opened as it is once every earlier file of the run that writes it is
-    // done, and the "Processing" line, which a missing input does not get.
-    std::optional<Report> begin(platform::File::Opened& opened);
-    // An earlier file of the run that writes the same output is done with it first.
-    void wait_for_earlier_writers_of_the_output();
-    // An earlier file of the run that reads the output as its input is done with it first.
-    void wait_for_earlier_readers_of_the_output();
-    // Looks at a file (a template) once every earlier file of the run that writes it is done;
-    // false when there is none.
-    bool look_at_when_written(const std::string& path, platform::FileState& seen);
-    // The new output file, in place of the output.
-    std::optional<Report> open_output(const platform::OutputFile::Shape& shape);
-};
-
-// The new output's memory and file are gone whatever path a conversion leaves by.
-struct DiscardUnfinished {
-    platform::OutputFile& output;
-    ~DiscardUnfinished() {
-        output.discard();
-    }
+    Report report_;
+    Direction direction_ = Direction::ToM32;
+    std::shared_ptr<const Folder> folder_;
+    std::string input_;
+    std::string output_;
 };
 
 }  // namespace varnel::driver

@@ -8,8 +8,8 @@
 #include "platform/file.hpp"
 #include "platform/interruptions.hpp"
 
-// Every allocation of the program, so that running out of memory anywhere is reported with the
-// size that could not be had.
+// Every allocation of the program comes here (the other forms of new and delete call these), so
+// that running out of memory anywhere is reported with the size that could not be had.
 void* operator new(std::size_t n) {
     if (void* p = std::malloc(n == 0 ? 1 : n)) {
         return p;
@@ -18,35 +18,11 @@ void* operator new(std::size_t n) {
     throw std::bad_alloc();
 }
 
-void* operator new[](std::size_t n) {
-    return operator new(n);
-}
-
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    if (void* p = std::malloc(n == 0 ? 1 : n)) {
-        return p;
-    }
-    varnel::driver::note_failed_allocation(n);
-    return nullptr;
-}
-
-void* operator new[](std::size_t n, const std::nothrow_t& nothrow) noexcept {
-    return operator new(n, nothrow);
-}
-
 void operator delete(void* p) noexcept {
     std::free(p);
 }
 
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
 

@@ -8,13 +8,13 @@ namespace varnel::driver {
 
 namespace {
 
-struct Entry {
+struct Row {
     Message message;
     const char* pattern;
     int status;
 };
 
-constexpr Entry kMessages[] = {
+constexpr Row kRows[] = {
     {Message::NoTgaName, "Error - No TGA-File !\n", 0},
     {Message::NoPathIni, "Couldn't find path.ini !\n", -1},
     {Message::InputMissing, "%s does not exist !\n", 1},
@@ -40,23 +40,31 @@ constexpr Entry kMessages[] = {
     {Message::InFolder, "In %s:\n", 0},
 };
 
-const Entry& entry(Message message) {
-    for (const Entry& e : kMessages) {
-        if (e.message == message) {
-            return e;
+// Each message has its row, at the place of its number.
+constexpr bool rows_in_order() {
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+        if (kRows[i].message != static_cast<Message>(i)) {
+            return false;
         }
     }
-    return kMessages[0];
+    return std::size(kRows) == static_cast<std::size_t>(Message::Count);
 }
+static_assert(rows_in_order(), "every message needs its row, in the order of the messages");
+
+const Row& row(Message message) {
+    return kRows[static_cast<std::size_t>(message)];
+}
+
+thread_local std::size_t t_failed_allocation = 0;
 
 }  // namespace
 
 int exit_status(Message message) {
-    return entry(message).status;
+    return row(message).status;
 }
 
 std::string message_text(const Report& report) {
-    const std::string pattern = entry(report.message).pattern;
+    const std::string pattern = row(report.message).pattern;
     const std::string* args[] = {&report.first, &report.second, &report.third};
     std::string text;
     std::size_t next_arg = 0;
@@ -74,51 +82,6 @@ std::string message_text(const Report& report) {
 void print(std::FILE* out, const std::string& text) {
     platform::print_text(out, text);
 }
-
-std::string version_text() {
-    return "TGA to M32 Converter " VARNEL_VERSION "\n";
-}
-
-std::string banner_text() {
-    return version_text() +
-           "\n"
-           "Usage: varnel TARGAFILE\n\n"
-           "Supported Resolutions (32bpp):\n"
-           "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"
-           "64x128, 128x64, 128x128, 256x256, 512x512\n\n";
-}
-
-std::string help_text() {
-    return banner_text() +
-           "Options:\n"
-           "  -j N              convert N files at a time (default: one per processor)\n"
-           "  -r                convert the files below the folders named, each in its folder\n"
-           "  --to-tga          take M32 files back to TGA files beside them\n"
-#ifdef _WIN32
-           "  -h, --help, /?    show this text\n"
-#else
-           "  -h, --help        show this text\n"
-#endif
-           "  --version         show the version\n"
-           "\n"
-           "Examples:\n"
-           "  varnel wall.tga               wall.m32 beside wall.tga\n"
-           "  varnel a.tga b.tga            several files in one run\n"
-#ifdef _WIN32
-           "  varnel *.tga                  every TGA file of this folder\n"
-#endif
-           "  varnel -r textures            every TGA file below textures, with the path.ini\n"
-           "                                of its own folder\n"
-           "  varnel --to-tga wall.m32      wall.tga back from wall.m32, to edit it\n"
-           "  varnel --to-tga -r textures   every M32 file below textures back to TGA\n"
-           "\n"
-           "Each file's lines stay together; the exit status is that of the first file that\n"
-           "failed.\n";
-}
-
-namespace {
-thread_local std::size_t t_failed_allocation = 0;
-}  // namespace
 
 void note_failed_allocation(std::size_t bytes) {
     t_failed_allocation = bytes;

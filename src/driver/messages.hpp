@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 
 namespace varnel::driver {
@@ -34,6 +33,7 @@ enum class Message {
     TgaExists,
     // The folder whose files the lines after it are about, in a run over folders.
     InFolder,
+    Count,  // not a message: the table must have a row for each of those above
 };
 
 struct Report {
@@ -50,14 +50,6 @@ std::string message_text(const Report& report);
 
 // Writes the text and shows it at once, so that a build script's log keeps its order.
 void print(std::FILE* out, const std::string& text);
-
-std::string banner_text();
-
-// The banner, then the options and how to convert many files.
-std::string help_text();
-
-// The banner's title line.
-std::string version_text();
 
 // The program's allocations note the size of one that fails, on the thread that asked for it,
 // so that the message can name it.

@@ -1,7 +1,6 @@
 // A run of varnel, from the command line's arguments to the files it writes and its exit status.
 #pragma once
 
-#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -1,78 +1,94 @@
 #include "driver/schedule.hpp"
 
+#include <algorithm>
+
 namespace varnel::driver {
 
-Schedule::Schedule(std::size_t files)
-    : said_(files, false), read_template_(files, false), done_(files, false) {}
+namespace {
 
-void Schedule::advance(std::size_t& leading, const std::vector<bool>& reached) {
-    while (leading < reached.size() && reached[leading]) {
-        ++leading;
-    }
+// Two names stand for one file where either key is the same: the file's own key matches
+// whatever the spelling; the folder's and the name's also before the file exists and while it is
+// being replaced, when the file's own key comes and goes.
+bool same_file(const platform::NameKeys& a, const platform::NameKeys& b) {
+    return a.folder_and_name == b.folder_and_name || (a.file && b.file && *a.file == *b.file);
 }
 
-void Schedule::add(Users& users, const platform::NameKeys& keys, std::size_t file) {
-    users[keys.folder_and_name].push_back(file);
-    if (keys.file) {
-        users[*keys.file].push_back(file);
-    }
+}  // namespace
+
+Schedule::Begun* Schedule::find(std::size_t file) {
+    const auto found =
+        std::find_if(begun_.begin(), begun_.end(), [&](const Begun& b) { return b.file == file; });
+    return found == begun_.end() ? nullptr : &*found;
+}
+
+void Schedule::begin(std::size_t file) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Begun begun;
+    begun.file = file;
+    begun_.push_back(begun);
 }
 
 void Schedule::will_use(std::size_t file, const platform::NameKeys& output,
                         const platform::NameKeys& input) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    add(writers_, output, file);
-    add(readers_, input, file);
-    said_[file] = true;
-    advance(leading_said_, said_);
+    if (Begun* b = find(file)) {
+        b->output = output;
+        b->input = input;
+        b->said = true;
+    }
     changed_.notify_all();
 }
 
-bool Schedule::wait_for_earlier(std::unique_lock<std::mutex>& lock, const Users& users,
-                                std::size_t file, const platform::NameKeys& keys) {
-    changed_.wait(lock, [&] { return leading_said_ >= file; });
+template <typename Uses>
+bool Schedule::wait_for_earlier(std::unique_lock<std::mutex>& lock, std::size_t file, Uses&& uses) {
+    changed_.wait(lock, [&] {
+        return std::all_of(begun_.begin(), begun_.end(),
+                           [&](const Begun& b) { return b.file >= file || b.said; });
+    });
     bool waited = false;
-    for (const platform::FileKey* key : {&keys.folder_and_name, keys.file ? &*keys.file : nullptr}) {
-        const auto found = key == nullptr ? users.end() : users.find(*key);
-        // The list may grow while the lock is let go, but only by later files.
-        for (std::size_t i = 0; found != users.end() && i < found->second.size(); ++i) {
-            const std::size_t earlier = found->second[i];
-            if (earlier < file) {
-                changed_.wait(lock, [&] { return done_[earlier]; });
-                waited = true;
-            }
+    for (;;) {
+        const auto earlier = std::find_if(begun_.begin(), begun_.end(),
+                                          [&](const Begun& b) { return b.file < file && uses(b); });
+        if (earlier == begun_.end()) {
+            return waited;
         }
+        const std::size_t other = earlier->file;
+        changed_.wait(lock, [&] { return find(other) == nullptr; });
+        waited = true;
     }
-    return waited;
 }
 
 bool Schedule::wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return wait_for_earlier(lock, writers_, file, keys);
+    return wait_for_earlier(lock, file, [&](const Begun& b) { return same_file(b.output, keys); });
 }
 
 void Schedule::wait_for_earlier_readers(std::size_t file, const platform::NameKeys& keys) {
     std::unique_lock<std::mutex> lock(mutex_);
-    wait_for_earlier(lock, readers_, file, keys);
+    wait_for_earlier(lock, file, [&](const Begun& b) { return same_file(b.input, keys); });
 }
 
 void Schedule::template_read(std::size_t file) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    read_template_[file] = true;
-    advance(leading_read_, read_template_);
+    if (Begun* b = find(file)) {
+        b->read_template = true;
+    }
     changed_.notify_all();
 }
 
 void Schedule::wait_for_earlier_templates(std::size_t file) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return leading_read_ >= file; });
+    changed_.wait(lock, [&] {
+        return std::all_of(begun_.begin(), begun_.end(),
+                           [&](const Begun& b) { return b.file >= file || b.read_template; });
+    });
 }
 
 void Schedule::done(std::size_t file) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    said_[file] = read_template_[file] = done_[file] = true;
-    advance(leading_said_, said_);
-    advance(leading_read_, read_template_);
+    begun_.erase(std::remove_if(begun_.begin(), begun_.end(),
+                                [&](const Begun& b) { return b.file == file; }),
+                 begun_.end());
     changed_.notify_all();
 }
 

@@ -3,34 +3,34 @@
 // folder's path.ini, under a line that names the folder.
 #pragma once
 
-#include <deque>
+#include <memory>
+#include <set>
 #include <string>
-#include <vector>
 
-#include "driver/job.hpp"
+#include "driver/batch.hpp"
+#include "platform/file.hpp"
 
 namespace varnel::driver {
 
-// The settings of the run's folders, which jobs point to, for as long as the run lasts.
-using FolderSettings = std::deque<Settings>;
+// Every file below `root`, at any depth, that a folder's listing takes in the direction, folder
+// after folder: a folder's files, then its folders, each in the order of their names. A folder
+// with such files gets a line that names it, then its files, or without a path.ini the message
+// that says so once. Links to folders are not followed, and no folder is walked twice.
+void add_tree(const std::string& root, Direction direction, std::set<platform::FileKey>& walked,
+              Batch& batch);
 
-// Every file below `root`, at any depth, whose name ends in .tga or .TGA (with `to_tga`, .m32 or
-// .M32), folder after folder: a folder's files, then its folders, each in the order of their names.
-// A folder with such files gets a line that names it, then its files, or without a path.ini the
-// message that says so once. Links to folders are not followed.
-void add_tree(const std::string& root, bool to_tga, FolderSettings& folders,
-              std::vector<Job>& jobs);
+// Files dropped by their full names, each converted in its own folder, back to TGA where its
+// name ends in .m32 or .M32; the files of one folder that follow each other share its line.
+class DroppedFiles {
+public:
+    void add(const std::string& name, Batch& batch);
+    // A folder's line comes again after other lines.
+    void interrupt();
 
-// The folder of the file dropped last, whose line the next file of that folder shares.
-struct DropFolder {
-    std::string folder;
-    const Settings* settings = nullptr;  // null: its path.ini failed
-    bool begun = false;
+private:
+    bool begun_ = false;
+    std::string folder_;
+    std::shared_ptr<const Folder> settings_;  // null where its path.ini failed
 };
-
-// A file dropped by its full name: converted in its own folder, back to TGA where its name ends in
-// .m32 or .M32.
-void add_dropped_file(const std::string& name, DropFolder& last, FolderSettings& folders,
-                      std::vector<Job>& jobs);
 
 }  // namespace varnel::driver

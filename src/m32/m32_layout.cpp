@@ -4,35 +4,25 @@
 
 namespace varnel::m32 {
 
-HeaderStart make_header_start(const std::string& header_name) {
+std::optional<HeaderStart> make_header_start(const std::string& header_name) {
+    if (header_name.size() > kMaxHeaderName) {
+        return std::nullopt;
+    }
     HeaderStart start{};
     start[0] = 4;
-    const std::size_t length = std::min(header_name.size(), kMaxHeaderName);
-    std::copy_n(header_name.begin(), length, start.begin() + 4);
+    std::copy(header_name.begin(), header_name.end(), start.begin() + 4);
     return start;
 }
 
-platform::OutputFile::Shape file_shape(const HeaderStart& start, const TemplateBlock& block,
-                                       std::uint16_t width, std::uint16_t height, RowOrder order) {
-    platform::OutputFile::Shape shape;
-    shape.head.assign(start.begin(), start.end());
-    shape.head.insert(shape.head.end(), block.begin(), block.end());
-    shape.row_bytes = std::size_t{width} * kRecordBytes;
-    shape.rows = height;
-    shape.from_the_end = order == RowOrder::BottomFirst;
-    return shape;
+std::vector<std::uint8_t> file_head(const HeaderStart& start, const TemplateBlock& block) {
+    std::vector<std::uint8_t> head(start.begin(), start.end());
+    head.insert(head.end(), block.begin(), block.end());
+    return head;
 }
 
-TemplateRead Templates::read(const std::string& path, const platform::FileState* seen,
-                             TemplateBlock& block, platform::FileKey& key) {
-    const auto known = read_.find(path);
-    if (seen != nullptr && known != read_.end() && known->second.first == *seen) {
-        block = known->second.second;
-        key = seen->key;
-        return TemplateRead::Ok;
-    }
-    platform::File file;
-    switch (file.open_for_reading(path)) {
+TemplateRead read_template(const platform::File& file, platform::File::Opened opened,
+                           TemplateBlock& block) {
+    switch (opened) {
         case platform::File::Opened::Yes:
             break;
         case platform::File::Opened::Missing:
@@ -48,8 +38,6 @@ TemplateRead Templates::read(const std::string& path, const platform::FileState*
         kTemplateBlockSize) {
         return TemplateRead::Unreadable;
     }
-    key = file.state().key;
-    read_[path] = {file.state(), block};
     return TemplateRead::Ok;
 }
 

@@ -8,13 +8,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <optional>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "m32/record.hpp"
 #include "platform/file.hpp"
-#include "platform/output_file.hpp"
 
 namespace varnel::m32 {
 
@@ -29,13 +28,11 @@ using TemplateBlock = std::array<std::uint8_t, kTemplateBlockSize>;
 // The header name field holds at most this many characters (the rest of its 252 bytes is zero).
 inline constexpr std::size_t kMaxHeaderName = 99;
 
-// Offsets 0 to 255. The name must hold at most kMaxHeaderName characters.
-HeaderStart make_header_start(const std::string& header_name);
+// Offsets 0 to 255; none for a name longer than kMaxHeaderName characters.
+std::optional<HeaderStart> make_header_start(const std::string& header_name);
 
-// An M32 file of width x height records whose blocks come in `order`: the header start and the
-// template block before the records.
-platform::OutputFile::Shape file_shape(const HeaderStart& start, const TemplateBlock& block,
-                                       std::uint16_t width, std::uint16_t height, RowOrder order);
+// The bytes before the records.
+std::vector<std::uint8_t> file_head(const HeaderStart& start, const TemplateBlock& block);
 
 enum class TemplateRead {
     Ok,
@@ -44,17 +41,9 @@ enum class TemplateRead {
     Unreadable,  // there, but it cannot be opened or read
 };
 
-// The resolution templates one worker has read, each kept with the state its file had, so that a
-// template used again costs only a look at its file, unless the file has changed.
-class Templates {
-public:
-    // Bytes 256 to 967 of the resolution template, which must be at least 968 bytes long. `seen`
-    // is the state the caller has just seen the file in, if it saw one; `key` gets the file's.
-    TemplateRead read(const std::string& path, const platform::FileState* seen,
-                      TemplateBlock& block, platform::FileKey& key);
-
-private:
-    std::map<std::string, std::pair<platform::FileState, TemplateBlock>> read_;
-};
+// Bytes 256 to 967 of a resolution template as it was opened, which must be at least 968 bytes
+// long.
+TemplateRead read_template(const platform::File& file, platform::File::Opened opened,
+                           TemplateBlock& block);
 
 }  // namespace varnel::m32

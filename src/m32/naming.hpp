@@ -26,4 +26,8 @@ std::string last_directory_component(const std::string& directory, char separato
 // "<last component>/<output name>".
 std::string header_name(const std::string& last_component, const std::string& output_name);
 
+// True where a name ends in the form a template's name has, "<width>x<height>.m32" (x and m in
+// either case), so that it may be read as one.
+bool has_template_form(const std::string& name);
+
 }  // namespace varnel::m32

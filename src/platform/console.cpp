@@ -106,9 +106,8 @@ void print_text(std::FILE* out, const std::string& text) {
 
 bool is_explorer(const std::string& program) {
     const std::string name = "explorer.exe";
-    return std::equal(program.begin(), program.end(), name.begin(), name.end(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-    });
+    return std::equal(program.begin(), program.end(), name.begin(), name.end(),
+                      [](char a, char b) { return ascii_lower(a) == b; });
 }
 
 bool started_from_explorer() {

@@ -111,7 +111,7 @@ bool FileState::operator==(const FileState& other) const {
     return key == other.key && size == other.size && modified == other.modified;
 }
 
-bool look_at(const std::string& name, FileState& state) {
+bool stat(const std::string& name, FileState& state) {
 #ifdef _WIN32
     const HANDLE handle = open_to_know(system_name(name), false);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -139,7 +139,7 @@ FileKey FolderKeys::key_of_name(const std::string& name) {
 #else
     const std::string& path = name;
 #endif
-    std::string folder = beside(path, "");
+    std::string folder = dirname(path);
     if (folder.empty()) {
         folder = ".";
     }
@@ -150,8 +150,8 @@ FileKey FolderKeys::key_of_name(const std::string& name) {
             known_.clear();
         }
         FileState state;
-        known = known_.emplace(folder, look_at(folder, state) ? state.key : FileKey{0, 0, folder})
-                    .first;
+        known =
+            known_.emplace(folder, stat(folder, state) ? state.key : FileKey{0, 0, folder}).first;
     }
     FileKey key = known->second;
     key.name += last_part(path);
@@ -213,7 +213,7 @@ File::Opened File::open_for_reading(const std::string& name) {
         return means_missing(GetLastError()) ? Opened::Missing : Opened::Failed;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return look_at(name, state_) ? Opened::NotRegular : Opened::Failed;
+        return stat(name, state_) ? Opened::NotRegular : Opened::Failed;
     }
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -373,8 +373,7 @@ void File::give_access(const Access& access) const {
         }
     }
     // The mode comes last, since a change of owner clears the set-user-ID and set-group-ID bits.
-    ::fchmod(handle_,
-             access.of_existing_file ? static_cast<mode_t>(access.mode) : usual_mode());
+    ::fchmod(handle_, access.of_existing_file ? static_cast<mode_t>(access.mode) : usual_mode());
 #endif
 }
 

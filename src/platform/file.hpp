@@ -39,7 +39,7 @@ struct FileState {
 };
 
 // The state of the file a name stands for, links followed; false when there is none.
-bool look_at(const std::string& name, FileState& state);
+bool stat(const std::string& name, FileState& state);
 
 // Keys of names by their folders. The folders asked about are kept, since a run's files mostly
 // share a few.

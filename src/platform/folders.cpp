@@ -91,9 +91,7 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
 }
 
 bool matches_pattern(const std::u16string& name, const std::u16string& pattern) {
-    const auto fold = [](char16_t c) {
-        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-    };
+    const auto fold = [](char16_t c) { return ascii_lower(c); };
     std::size_t n = 0;
     std::size_t p = 0;
     std::size_t star = std::u16string::npos;
@@ -122,8 +120,7 @@ std::vector<std::string> expand_pattern(const std::string& name) {
 #ifdef _WIN32
     const std::string pattern = last_part(name);
     std::vector<FolderEntry> entries;
-    if (pattern.find_first_of("*?") == std::string::npos ||
-        !list_folder(beside(name, ""), entries)) {
+    if (pattern.find_first_of("*?") == std::string::npos || !list_folder(dirname(name), entries)) {
         return {name};
     }
     // The system matches short 8.3 names too, and folders: only files whose own names match.
@@ -136,7 +133,7 @@ std::vector<std::string> expand_pattern(const std::string& name) {
     std::vector<std::string> matches;
     for (const FolderEntry& entry : entries) {
         if (entry.kind == FolderEntry::Kind::File && matches_pattern(folded(entry.name), wanted)) {
-            matches.push_back(beside(name, entry.name));
+            matches.push_back(dirname(name) + entry.name);
         }
     }
     return matches.empty() ? std::vector<std::string>{name} : matches;

@@ -68,9 +68,9 @@ SystemName system_name(const std::string& name) {
 #endif
 }
 
-std::string beside(const std::string& path, const std::string& file_name) {
+std::string dirname(const std::string& path) {
     const std::size_t last = path.find_last_of(kSeparators);
-    return last == std::string::npos ? file_name : path.substr(0, last + 1) + file_name;
+    return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
 std::string last_part(const std::string& path) {

@@ -26,8 +26,8 @@ SystemName system_name(const std::string& name);
 // "\\?\UNC\server\share\a"); a name already in a system form, or not full, stays as it is.
 std::string long_path_form(const std::string& full_path);
 
-// The name of a file in the same folder as `path`.
-std::string beside(const std::string& path, const std::string& file_name);
+// The folder part of a path with the separator that ends it; empty for a bare name.
+std::string dirname(const std::string& path);
 
 // The last part of a path: the name of a file in its folder.
 std::string last_part(const std::string& path);

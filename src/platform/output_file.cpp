@@ -86,9 +86,10 @@ Room OutputFile::room() {
     room_rows_ = std::min(rows_per_block_, rows_left());
     const std::size_t bytes = room_rows_ * shape_.row_bytes;
     if (shape_.from_the_end) {
-        return {buffer_.get() + capacity_ - pending_ - bytes, rows_left() - room_rows_, room_rows_};
+        return {buffer_.get() + capacity_ - pending_ - bytes, rows_left() - room_rows_, room_rows_,
+                shape_.row_bytes};
     }
-    return {buffer_.get() + pending_, rows_done_, room_rows_};
+    return {buffer_.get() + pending_, rows_done_, room_rows_, shape_.row_bytes};
 }
 
 bool OutputFile::write_piece(std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
@@ -134,10 +135,10 @@ bool OutputFile::commit() {
     return !failed_;
 }
 
-Replacement::Put OutputFile::finish(bool keep_existing) {
+Put OutputFile::finish(Existing existing) {
     if (failed_ || !replacement_.file().is_open() || rows_left() > 0) {
         discard();
-        return Replacement::Put::Failed;
+        return Put::Failed;
     }
     std::uint8_t* buffer = buffer_.get();
     if (shape_.from_the_end) {
@@ -151,9 +152,9 @@ Replacement::Put OutputFile::finish(bool keep_existing) {
     }
     if (failed_) {
         discard();
-        return Replacement::Put::Failed;
+        return Put::Failed;
     }
-    return replacement_.finish(keep_existing);
+    return replacement_.finish(existing);
 }
 
 void OutputFile::discard() {

@@ -24,6 +24,7 @@ struct Room {
     std::uint8_t* data = nullptr;
     std::uint32_t first_row = 0;
     std::uint32_t rows = 0;
+    std::size_t row_bytes = 0;
 };
 
 // One file at a time; an object that has written one keeps its memory for the next.
@@ -55,10 +56,10 @@ public:
     // is; false once any write has failed.
     bool commit();
 
-    // Once every row is committed: writes the rest and puts the file in place of the output, or
-    // with `keep_existing` only where no file has the output's name. Failed when any of that
-    // fails; then the new file is gone and the output untouched.
-    Replacement::Put finish(bool keep_existing);
+    // Once every row is committed: writes the rest and puts the file in place of the output
+    // (see Replacement::finish). Failed when any of that fails; then the new file is gone and
+    // the output untouched.
+    Put finish(Existing existing);
 
     // Removes the new file; the output is untouched.
     void discard();

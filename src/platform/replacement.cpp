@@ -76,7 +76,7 @@ bool key_of_name(const std::string& name, FileKey& key) {
 // owner or the folder's (protected_symlinks on Linux): another user's link planted there must not
 // lead this process's output onto a file of its choosing.
 bool may_follow(const std::string& link, const struct stat& link_info) {
-    const std::string folder = beside(link, "");
+    const std::string folder = dirname(link);
     struct stat info {};
     if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) {
         return false;
@@ -176,7 +176,7 @@ OutputPlace output_as_it_is(const std::string& name) {
             place.state = OutputPlace::State::Refused;
             return place;
         }
-        place.target = link.rfind('/', 0) == 0 ? link : beside(place.target, link);
+        place.target = link.rfind('/', 0) == 0 ? link : dirname(place.target) + link;
     }
     place.keys.file = key_of(info);
     place.access = {static_cast<std::uint32_t>(info.st_mode & 07777),
@@ -193,7 +193,7 @@ OutputPlace output_as_it_is(const std::string& name) {
 
 }  // namespace
 
-OutputPlace look_at_output(const std::string& name, FolderKeys& folders) {
+OutputPlace stat_output(const std::string& name, FolderKeys& folders) {
     OutputPlace place = output_as_it_is(name);
     place.keys.folder_and_name = folders.key_of_name(place.target);
     return place;
@@ -221,7 +221,7 @@ bool Replacement::begin(const OutputPlace& place) {
         char name[32];
         std::snprintf(name, sizeof name, ".varnel-%016llx.tmp",
                       static_cast<unsigned long long>(random_()));
-        temporary_ = beside(target_, name);
+        temporary_ = dirname(target_) + name;
         system_temporary_ = system_name(temporary_);
         if (tracking_.create(system_temporary_,
                              [&] { return file_.create_new(system_temporary_); })) {
@@ -233,7 +233,7 @@ bool Replacement::begin(const OutputPlace& place) {
     return false;
 }
 
-Replacement::Put Replacement::finish(bool keep_existing) {
+Put Replacement::finish(Existing existing) {
     // Should the new file's name have been taken over by someone else meanwhile, whatever now
     // bears it is neither renamed nor removed.
     FileKey named;
@@ -249,6 +249,7 @@ Replacement::Put Replacement::finish(bool keep_existing) {
         return Put::Failed;
     }
     const SystemName target = system_name(target_);
+    const bool keep_existing = existing == Existing::Keep;
 #ifdef _WIN32
     bool put = false;
     if (keep_existing) {
@@ -285,7 +286,7 @@ void Replacement::abandon() {
         FileKey named;
         FileKey open;
         const bool ours = !file_.is_open() || (key_of_name(temporary_, named) &&
-                                                file_.current_key(open) && named == open);
+                                               file_.current_key(open) && named == open);
         file_.close();
         if (ours) {
 #ifdef _WIN32

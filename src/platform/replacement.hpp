@@ -30,17 +30,20 @@ struct OutputPlace {
 // A link is followed only where the system would follow it for this process: not from a folder
 // that everyone may write to and that is sticky, unless the process or the folder's owner owns
 // the link.
-OutputPlace look_at_output(const std::string& name, FolderKeys& folders);
+OutputPlace stat_output(const std::string& name, FolderKeys& folders);
+
+// What becomes of a file that has the output's name when the new file is put in place.
+enum class Existing { Replace, Keep };
+
+enum class Put {
+    Done,
+    Failed,     // the new file is gone; one whose name was taken over is left to its taker
+    NameTaken,  // (Existing::Keep) a file of the output's name exists
+};
 
 // One output at a time; the same object makes one after another.
 class Replacement {
 public:
-    enum class Put {
-        Done,
-        Failed,     // the new file is gone; one whose name was taken over is left to its taker
-        NameTaken,  // (keeping an existing file) a file of the output's name exists
-    };
-
     Replacement();
     ~Replacement();
     Replacement(const Replacement&) = delete;
@@ -50,9 +53,9 @@ public:
     // cannot be made.
     bool begin(const OutputPlace& place);
     const File& file() const;
-    // Puts the complete file in place: over the output, or with `keep_existing` only while no
-    // file has the output's name.
-    Put finish(bool keep_existing);
+    // Puts the complete file in place: over the output, or only while no file has the output's
+    // name.
+    Put finish(Existing existing);
     // Closes and removes the new file; the output is untouched.
     void abandon();
 

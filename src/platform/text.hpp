@@ -6,6 +6,12 @@
 
 namespace varnel::platform {
 
+// A letter A to Z as a to z; any other character as it is.
+template <typename Char>
+constexpr Char ascii_lower(Char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+
 // UTF-16 as UTF-8. An unpaired surrogate, which a Windows name may hold, takes the three bytes its
 // code point would take, so that the name converts back to exactly the name it was.
 std::string utf8_from_utf16(const std::u16string& text);

@@ -25,12 +25,9 @@ platform::OutputFile::Shape file_shape(std::uint16_t width, std::uint16_t height
     put_le16(&shape.head[14], height);
     shape.head[16] = 32;
     shape.head[17] = 8;
-    shape.row_bytes = std::size_t{width} * m32::kRecordBytes;
-    shape.rows = height;
-    shape.from_the_end = true;
 
     // The footer holds the area's offset in 32 bits: a file whose pixels reach beyond has none.
-    const std::uint64_t area = kHeaderSize + std::uint64_t{shape.rows} * shape.row_bytes;
+    const std::uint64_t area = kHeaderSize + std::uint64_t{width} * height * m32::kRecordBytes;
     if (area > 0xFFFFFFFFu) {
         return shape;
     }

@@ -11,8 +11,8 @@
 
 namespace varnel::tga {
 
-// A TGA file of width x height pixels. Its rows are the file's, bottom row first, and come from
-// the last back: the image's top row first.
+// The bytes before and after the pixels of a TGA file of width x height pixels, whose rows are
+// stored bottom row first.
 platform::OutputFile::Shape file_shape(std::uint16_t width, std::uint16_t height);
 
 // `count` records as TGA pixels.

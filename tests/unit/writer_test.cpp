@@ -28,7 +28,7 @@ std::vector<std::string> entries(const fs::path& folder) {
 }
 
 HeaderStart test_start() {
-    return make_header_start("stone/wall.m32");
+    return *make_header_start("stone/wall.m32");
 }
 
 TemplateBlock test_block() {
@@ -65,12 +65,16 @@ using platform::Room;
 Writer::Opened open_at(Writer& writer, const fs::path& target, std::uint16_t width,
                        std::uint16_t height, RowOrder order) {
     platform::FolderKeys folders;
-    return writer.open(platform::look_at_output(target.string(), folders),
-                       file_shape(test_start(), test_block(), width, height, order));
+    platform::OutputFile::Shape shape;
+    shape.head = file_head(test_start(), test_block());
+    shape.row_bytes = std::size_t{width} * kRecordBytes;
+    shape.rows = height;
+    shape.from_the_end = order == RowOrder::BottomFirst;
+    return writer.open(platform::stat_output(target.string(), folders), shape);
 }
 
 bool finished(Writer& writer) {
-    return writer.finish(false) == platform::Replacement::Put::Done;
+    return writer.finish(platform::Existing::Replace) == platform::Put::Done;
 }
 
 // Fills every room the writer hands out with the rows it stands for, which must come as whole
@@ -269,18 +273,18 @@ TEST(Writer, RefusesAFolderAndAFileWithoutWritePermission) {
 // A new file that must not replace anything is not put in place of a file that took its name
 // meanwhile: that file stays as it is and the new one goes.
 TEST(Replacement, KeepingWhatExistsRefusesANameTakenMeanwhile) {
-    for (const bool keep_existing : {true, false}) {
+    for (const auto existing : {platform::Existing::Keep, platform::Existing::Replace}) {
+        const bool keep_existing = existing == platform::Existing::Keep;
         TempFolder folder;
         const fs::path target = folder.path / "art.tga";
         platform::FolderKeys folders;
         platform::Replacement replacement;
-        ASSERT_TRUE(replacement.begin(platform::look_at_output(target.string(), folders)));
+        ASSERT_TRUE(replacement.begin(platform::stat_output(target.string(), folders)));
         const std::uint8_t bytes[] = {1, 2, 3};
         ASSERT_TRUE(replacement.file().write_at(0, bytes, sizeof bytes));
         write_bytes(target, "taken meanwhile");
-        EXPECT_EQ(replacement.finish(keep_existing),
-                  keep_existing ? platform::Replacement::Put::NameTaken
-                                : platform::Replacement::Put::Done);
+        EXPECT_EQ(replacement.finish(existing),
+                  keep_existing ? platform::Put::NameTaken : platform::Put::Done);
         EXPECT_EQ(read_bytes(target), keep_existing ? "taken meanwhile" : "\x01\x02\x03");
         EXPECT_EQ(entries(folder.path), std::vector<std::string>{"art.tga"});
     }

@@ -1,0 +1,141 @@
+#include "driver/options.hpp"
+
+#include <algorithm>
+
+#include "platform/folders.hpp"
+
+namespace varnel::driver {
+
+namespace {
+
+enum class Effect { Workers, Folders, ToTga, Help, Version };
+
+// Windows users ask a console program for help with "/?".
+#ifdef _WIN32
+constexpr const char* kWindowsHelp = "/?";
+#else
+constexpr const char* kWindowsHelp = nullptr;
+#endif
+
+struct Option {
+    Effect effect;
+    const char* spellings[3];  // the first null ends them
+    const char* argument;      // what follows the option, as the help names it
+    const char* help;
+};
+
+constexpr Option kOptions[] = {
+    {Effect::Workers, {"-j"}, "N", "convert N files at a time (default: one per processor)"},
+    {Effect::Folders, {"-r"}, "", "convert the files below the folders named, each in its folder"},
+    {Effect::ToTga, {"--to-tga"}, "", "take M32 files back to TGA files beside them"},
+    {Effect::Help, {"-h", "--help", kWindowsHelp}, "", "show this text"},
+    {Effect::Version, {"--version"}, "", "show the version"},
+};
+
+const Option* option_spelled(const std::string& argument) {
+    for (const Option& option : kOptions) {
+        for (const char* spelling : option.spellings) {
+            if (spelling == nullptr) {
+                break;
+            }
+            if (argument == spelling) {
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// A number of workers: 1 to 9999.
+bool is_count(const std::string& text) {
+    return !text.empty() && text.size() <= 4 &&
+           text.find_first_not_of("0123456789") == std::string::npos &&
+           text.find_first_not_of('0') != std::string::npos;
+}
+
+std::string option_lines() {
+    std::string text = "Options:\n";
+    for (const Option& option : kOptions) {
+        std::string left;
+        for (const char* spelling : option.spellings) {
+            if (spelling == nullptr) {
+                break;
+            }
+            left += (left.empty() ? "" : ", ") + std::string(spelling);
+        }
+        if (*option.argument != '\0') {
+            left += std::string(" ") + option.argument;
+        }
+        left.resize(std::max<std::size_t>(left.size() + 1, 18), ' ');
+        text += "  " + left + option.help + "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+Options parse_options(const std::vector<std::string>& arguments) {
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const Option* option = option_spelled(arguments[i]);
+        const bool counted = i + 1 < arguments.size() && is_count(arguments[i + 1]);
+        if (option == nullptr || (option->effect == Effect::Workers && !counted)) {
+            for (std::string& name : platform::expand_pattern(arguments[i])) {
+                options.names.push_back(std::move(name));
+            }
+            continue;
+        }
+        const bool first_show = options.show == Options::Show::Conversion;
+        switch (option->effect) {
+            case Effect::Workers:
+                options.workers = static_cast<unsigned>(std::stoul(arguments[++i]));
+                break;
+            case Effect::Folders:
+                options.folders = true;
+                break;
+            case Effect::ToTga:
+                options.to_tga = true;
+                break;
+            case Effect::Help:
+                options.show = first_show ? Options::Show::Help : options.show;
+                break;
+            case Effect::Version:
+                options.show = first_show ? Options::Show::Version : options.show;
+                break;
+        }
+    }
+    return options;
+}
+
+std::string version_text() {
+    return "TGA to M32 Converter " VARNEL_VERSION "\n";
+}
+
+std::string banner_text() {
+    return version_text() +
+           "\n"
+           "Usage: varnel TARGAFILE\n\n"
+           "Supported Resolutions (32bpp):\n"
+           "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"
+           "64x128, 128x64, 128x128, 256x256, 512x512\n\n";
+}
+
+std::string help_text() {
+    return banner_text() + option_lines() +
+           "\n"
+           "Examples:\n"
+           "  varnel wall.tga               wall.m32 beside wall.tga\n"
+           "  varnel a.tga b.tga            several files in one run\n"
+#ifdef _WIN32
+           "  varnel *.tga                  every TGA file of this folder\n"
+#endif
+           "  varnel -r textures            every TGA file below textures, with the path.ini\n"
+           "                                of its own folder\n"
+           "  varnel --to-tga wall.m32      wall.tga back from wall.m32, to edit it\n"
+           "  varnel --to-tga -r textures   every M32 file below textures back to TGA\n"
+           "\n"
+           "Each file's lines stay together; the exit status is that of the first file that\n"
+           "failed.\n";
+}
+
+}  // namespace varnel::driver
