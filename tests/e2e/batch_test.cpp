@@ -112,7 +112,7 @@ TEST(Batch, FilesThatDependOnEachOtherKeepTheirOrder) {
         const Scene scene;
         scene.put("a.tga", classic_tga(16, 16, 3));
         // tpl/16x16.tga is a 32 x 32 image, whose output is the template a.tga needs.
-        write_bytes(scene.root() / "tpl" / "16x16.tga", classic_tga(32, 32, 4));
+        scene.put("../tpl/16x16.tga", classic_tga(32, 32, 4));
         const std::string large = scene.put_template(32, 32);
         scene.put_template(16, 16);
         EXPECT_EQ(scene.run({"-j", "2", "../tpl/16x16.tga", "a.tga"}).status, 0);

@@ -192,21 +192,19 @@ TEST(Template, OfExactly968BytesIsEnoughAndItsTailIsIgnored) {
 // zero fill may differ.
 TEST(HeaderName, IsTheOnlyDifferenceBetweenFolders) {
     const Scene scene("stone");
-    const fs::path other = scene.root() / "granite quarry";
-    fs::create_directory(other);
-    write_bytes(other / "path.ini", "../tpl/\n");
+    const Scene other("granite quarry", std::string("../tpl/\n"));
     scene.put("wall.tga", classic_tga(8, 4, 5));
-    write_bytes(other / "wall.tga", classic_tga(8, 4, 5));
-    scene.put_template(8, 4);
+    other.put("wall.tga", classic_tga(8, 4, 5));
+    ASSERT_EQ(scene.put_template(8, 4), other.put_template(8, 4));
 
     const ToolRun first = scene.run({"wall.tga"});
-    const ToolRun second = run_varnel(other, {"wall.tga"});
+    const ToolRun second = other.run({"wall.tga"});
 
     EXPECT_EQ(first.status, 0);
     EXPECT_EQ(second.status, 0);
     EXPECT_EQ(first.output, second.output);
     const std::string a = scene.read("wall.m32");
-    const std::string b = read_bytes(other / "wall.m32");
+    const std::string b = other.read("wall.m32");
     ASSERT_EQ(a.size(), 968u + 4 * 32);
     ASSERT_EQ(b.size(), a.size());
     EXPECT_EQ(a.substr(0, 256), m32_header_start("stone/wall.m32"));

@@ -23,7 +23,8 @@ struct FailureCase {
     // Empty: the output must equal `expected_output`. Otherwise the kind of refusal
     // ("is damaged", ...) that must follow the progress lines.
     std::string refusal = {};
-    // Where an existing output would lie; the failure must leave a file there unchanged.
+    // Where a file is put for a second run, which the failure must leave unchanged: an earlier
+    // output where one would lie, or what a folder of the output's name holds.
     std::string output_name = {};
     std::string dir_name = "stone";
 };
@@ -113,6 +114,7 @@ std::vector<FailureCase> failure_cases() {
          kFailed,
          "",
          "wall.m32"},
+        // Empty, the folder could be removed to make way; holding a file, it could be emptied.
         {"OutputIsADirectory",
          [](const Scene& s) {
              classic_input(s);
@@ -120,7 +122,9 @@ std::vector<FailureCase> failure_cases() {
          },
          {"wall.tga"},
          wall + line("Error opening wall.m32 for writing.\n"),
-         kFailed},
+         kFailed,
+         "",
+         "wall.m32/inside"},
         {"EmptyFileIsNotATga",
          [](const Scene& s) { s.put("wall.tga", ""); },
          {"wall.tga"},
@@ -257,7 +261,7 @@ TEST_P(Failure, PrintsOneMessageAndLeavesEveryFileAsItWas) {
         expect_failure(scene, c);
     }
     if (!c.output_name.empty()) {
-        SCOPED_TRACE("with an existing output");
+        SCOPED_TRACE("with " + c.output_name + " there");
         scene.put(c.output_name, "an earlier output, which must survive");
         expect_failure(scene, c);
     }

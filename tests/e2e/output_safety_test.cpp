@@ -4,8 +4,10 @@
 
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "scene.hpp"
+#include "small_disk.hpp"
 #include "tga_builder.hpp"
 
 namespace varnel::testing {
@@ -105,37 +107,64 @@ bool permissions_bind(const fs::path& read_only_folder) {
 }
 
 TEST(OutputCannotBeWritten, ReadOnlyExistingOutputIsReportedAndKept) {
-    const Scene scene;
-    scene.put("wall.tga", classic_tga(2, 2));
-    scene.put_template(2, 2);
-    scene.put("wall.m32", "an earlier output, read-only");
-    fs::permissions(scene.dir() / "wall.m32",
-                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-    // A file marked read-only is kept even by a user who could write it anyway (root): the
-    // mark is the user's wish.
-    const Files before = scene.files();
+    // The mark is the missing write bits, whoever else may read the file.
+    const struct {
+        const char* what;
+        fs::perms mode;
+    } marks[] = {
+        {"read-only for all",
+         fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read},
+        {"read-only for owner and group, closed to others",
+         fs::perms::owner_read | fs::perms::group_read},
+    };
+    for (const auto& mark : marks) {
+        SCOPED_TRACE(mark.what);
+        const Scene scene;
+        scene.put("wall.tga", classic_tga(2, 2));
+        scene.put_template(2, 2);
+        scene.put("wall.m32", "an earlier output, read-only");
+        fs::permissions(scene.dir() / "wall.m32", mark.mode);
+        // A file marked read-only is kept even by a user who could write it anyway (root): the
+        // mark is the user's wish.
+        const Files before = scene.files();
 
-    const ToolRun run = scene.run({"wall.tga"});
+        const ToolRun run = scene.run({"wall.tga"});
 
-    EXPECT_EQ(run.output,
-              progress_lines("wall.tga", 2, 2) + line("Error opening wall.m32 for writing.\n"));
-    EXPECT_EQ(run.status, kFailed);
-    EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(scene.files(), before);
+        EXPECT_EQ(run.output,
+                  progress_lines("wall.tga", 2, 2) + line("Error opening wall.m32 for writing.\n"));
+        EXPECT_EQ(run.status, kFailed);
+        EXPECT_EQ(run.errors, "");
+        EXPECT_EQ(scene.files(), before);
+    }
 }
 
-TEST(OutputCannotBeWritten, FolderThatMayNotBeWrittenIsReported) {
+// No new file can be made in the input's folder: its permissions forbid it, or, for a process
+// they do not bind (root), it is a disk of its own mounted read-only.
+TEST(OutputCannotBeWritten, FolderThatMayNotBeWrittenIsReportedAndNothingMade) {
     const Scene scene;
     scene.put("locked/wall.tga", classic_tga(2, 2));
     scene.put_template(2, 2);
     const fs::path locked = scene.dir() / "locked";
-    fs::permissions(locked,
-                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
+    const fs::perms write =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(locked, write, fs::perm_options::remove);
+#ifdef __linux__
+    std::optional<SmallDisk> disk;
+#endif
     if (!permissions_bind(locked)) {
-        GTEST_SKIP() << "this process may create files in a read-only folder (root, or a "
-                        "platform without folder permissions): the check cannot fail here";
+#ifdef __linux__
+        fs::remove(locked / "wall.tga");
+        disk.emplace(locked, "size=1m");
+        if (!disk->mounted()) {
+            GTEST_SKIP() << "this process may create files in a read-only folder (root), and "
+                         << disk->why_not();
+        }
+        scene.put("locked/wall.tga", classic_tga(2, 2));
+        ASSERT_TRUE(disk->make_read_only());
+#else
+        GTEST_SKIP() << "this process may create files in a read-only folder (a platform "
+                        "without folder permissions): the check cannot fail here";
+#endif
     }
     const Files before = scene.files();
 
@@ -150,7 +179,8 @@ TEST(OutputCannotBeWritten, FolderThatMayNotBeWrittenIsReported) {
 
 TEST(ExistingOutput, IsReplacedWholeByTheNewOutput) {
     const Scene scene;
-    scene.put("wall.tga", classic_tga(2, 2));
+    const std::string tga = classic_tga(2, 2);
+    scene.put("wall.tga", tga);
     const std::string tpl = scene.put_template(2, 2);
     // Longer than the new output, so that a rewrite in place would leave its tail behind.
     scene.put("wall.m32", std::string(5000, '\x5A'));
@@ -160,11 +190,12 @@ TEST(ExistingOutput, IsReplacedWholeByTheNewOutput) {
     EXPECT_EQ(run.output, progress_lines("wall.tga", 2, 2));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(scene.read("wall.m32"),
-              m32_header_start("stone/wall.m32") + tpl.substr(256, 712) + classic_records(2, 2));
-    EXPECT_EQ(list_files(scene.root()),
-              (std::vector<std::string>{"stone/path.ini", "stone/wall.m32", "stone/wall.tga",
-                                        "tpl/2x2.m32"}));
+    EXPECT_EQ(scene.files(),
+              (Files{{"stone/path.ini", "../tpl/"},
+                     {"stone/wall.m32", m32_header_start("stone/wall.m32") + tpl.substr(256, 712) +
+                                            classic_records(2, 2)},
+                     {"stone/wall.tga", tga},
+                     {"tpl/2x2.m32", tpl}}));
 }
 
 // 'tga.m32' holds "tga" and ends in "m32": it is read whole before its replacement is made.
@@ -178,10 +209,11 @@ TEST(ExistingOutput, InputNamedTgaM32ConvertsIntoItself) {
     EXPECT_EQ(run.output, progress_lines("tga.m32", 3, 2));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(scene.read("tga.m32"),
-              m32_header_start("stone/tga.m32") + tpl.substr(256, 712) + classic_records(3, 2, 40));
-    EXPECT_EQ(list_files(scene.root()),
-              (std::vector<std::string>{"stone/path.ini", "stone/tga.m32", "tpl/3x2.m32"}));
+    EXPECT_EQ(scene.files(),
+              (Files{{"stone/path.ini", "../tpl/"},
+                     {"stone/tga.m32", m32_header_start("stone/tga.m32") + tpl.substr(256, 712) +
+                                           classic_records(3, 2, 40)},
+                     {"tpl/3x2.m32", tpl}}));
 }
 
 }  // namespace

@@ -9,19 +9,11 @@
 #include <sys/resource.h>
 #endif
 
+#include "scene.hpp"
 #include "tga_builder.hpp"
-#include "tool_runner.hpp"
 
 namespace varnel::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string progress(unsigned width, unsigned height) {
-    return "Processing pic.tga\nResolution is " + std::to_string(width) + "x" +
-           std::to_string(height) + "\nNeeds " + std::to_string(std::uint64_t{width} * height * 3) +
-           " bytes in memory\n";
-}
 
 std::string counting_bytes(std::size_t n, unsigned seed) {
     std::string bytes;
@@ -95,33 +87,33 @@ std::vector<ValidFile> valid_files() {
 
 TEST(DamagedInput, EveryPrefixOfAValidFileIsRefusedAndTheWholeFileConverts) {
     for (const ValidFile& file : valid_files()) {
-        TempFolder folder;
-        const std::string tpl = template_bytes();
-        write_bytes(folder.path / "path.ini", "");
-        write_bytes(folder.path / "3x2.m32", tpl);
+        const Scene scene = Scene::with_templates_here();
+        const std::string tpl = scene.put_template(3, 2);
         for (std::size_t length = 0; length <= file.bytes.size(); ++length) {
             SCOPED_TRACE(std::string(file.kind) + ", first " + std::to_string(length) + " bytes");
             const std::string prefix = file.bytes.substr(0, length);
-            write_bytes(folder.path / "pic.tga", prefix);
+            scene.put("pic.tga", prefix);
 
-            const ToolRun run = run_varnel(folder.path, {"pic.tga"});
+            const ToolRun run = scene.run({"pic.tga"});
             EXPECT_EQ(run.errors, "");
             if (length == file.bytes.size()) {
                 EXPECT_EQ(run.status, 0);
-                EXPECT_EQ(run.output, text_lines(progress(3, 2)));
-                EXPECT_EQ(read_bytes(folder.path / "pic.m32").size(), 968u + 4 * 3 * 2);
+                EXPECT_EQ(run.output, progress_lines("pic.tga", 3, 2));
+                EXPECT_EQ(scene.read("pic.m32").size(), 968u + 4 * 3 * 2);
                 continue;
             }
             const std::string reason = length < file.id_end    ? "image ID field ends early"
                                        : length < file.map_end ? "colour map ends early"
                                                                : file.pixel_reason;
             const std::string expected =
-                length < 18 ? "Processing pic.tga\npic.tga is not a TGA file !\n"
-                            : progress(3, 2) + "pic.tga is damaged (" + reason + ") !\n";
+                length < 18 ? line("Processing pic.tga\npic.tga is not a TGA file !\n")
+                            : progress_lines("pic.tga", 3, 2) +
+                                  line("pic.tga is damaged (" + reason + ") !\n");
             EXPECT_EQ(run.status, 1);
-            EXPECT_EQ(run.output, text_lines(expected));
-            EXPECT_FALSE(fs::exists(folder.path / "pic.m32"));
-            EXPECT_EQ(list_files(folder.path).size(), 3u);
+            EXPECT_EQ(run.output, expected);
+            EXPECT_EQ(
+                scene.files(),
+                (Files{{"stone/3x2.m32", tpl}, {"stone/path.ini", ""}, {"stone/pic.tga", prefix}}));
         }
     }
 }
@@ -199,16 +191,15 @@ std::vector<HostileCase> hostile_cases() {
 TEST(HostileInput, ImpossibleClaimsAreRefusedWithoutWorkingOnThem) {
     for (const HostileCase& c : hostile_cases()) {
         SCOPED_TRACE(c.name);
-        TempFolder folder;
-        write_bytes(folder.path / "pic.tga", c.bytes);
-        write_bytes(folder.path / "path.ini", "");
+        const Scene scene = Scene::with_templates_here();
+        scene.put("pic.tga", c.bytes);
 
-        const ToolRun run = run_varnel(folder.path, {"pic.tga"});
+        const ToolRun run = scene.run({"pic.tga"});
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.output, text_lines(progress(c.width, c.height) + "pic.tga is damaged (" +
-                                         c.reason + ") !\n"));
+        EXPECT_EQ(run.output, progress_lines("pic.tga", c.width, c.height) +
+                                  line("pic.tga is damaged (" + std::string(c.reason) + ") !\n"));
         EXPECT_EQ(run.errors, "");
-        EXPECT_EQ(list_files(folder.path), (std::vector<std::string>{"path.ini", "pic.tga"}));
+        EXPECT_EQ(scene.files(), (Files{{"stone/path.ini", ""}, {"stone/pic.tga", c.bytes}}));
     }
 #ifndef _WIN32
     // The largest of the runs above: far below what any of the claimed images would take.

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "scene.hpp"
 #include "tga_builder.hpp"
-#include "tool_runner.hpp"
 
 namespace varnel::testing {
 namespace {
@@ -31,12 +31,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kSide = 4096;  // an output of 64 MiB: a run long enough to catch
-
-std::string progress(const std::string& input, unsigned width, unsigned height) {
-    return "Processing " + input + "\nResolution is " + std::to_string(width) + "x" +
-           std::to_string(height) + "\nNeeds " + std::to_string(std::uint64_t{width} * height * 3) +
-           " bytes in memory\n";
-}
 
 // A cross build's varnel runs under an emulator, which limits on the process bind too.
 bool under_emulator() {
@@ -65,9 +59,9 @@ Ended finish(const StartedVarnel& child) {
     return ended;
 }
 
-Ended run_limited(const fs::path& folder, const std::vector<std::string>& arguments,
+Ended run_limited(const Scene& scene, const std::vector<std::string>& arguments,
                   ProcessLimit limit) {
-    return finish(start_varnel(folder, arguments, &limit));
+    return finish(scene.start(arguments, &limit));
 }
 
 // The name of varnel's new file in `folder`, once it exists and while the child runs.
@@ -90,16 +84,19 @@ std::optional<fs::path> wait_for_new_file(const fs::path& folder, pid_t pid) {
 
 // A folder with a large classic image, its template, path.ini and an earlier output.
 struct LargeScene {
-    TempFolder folder;
+    Scene scene = Scene::with_templates_here();
     std::string old_output = template_bytes(3000, 17);
     LargeScene() {
-        write_bytes(folder.path / "big.tga", classic_tga(kSide, kSide));
-        write_bytes(folder.path / "path.ini", "");
-        write_bytes(folder.path / "4096x4096.m32", template_bytes());
-        write_bytes(folder.path / "big.m32", old_output);
+        scene.put("big.tga", classic_tga(kSide, kSide));
+        scene.put_template(kSide, kSide);
+        scene.put("big.m32", old_output);
     }
-    std::vector<std::string> files() const {
-        return list_files(folder.path);
+    const fs::path& dir() const {
+        return scene.dir();
+    }
+    // The names alone: the files are large, and some checks run after every one of many runs.
+    std::vector<std::string> names() const {
+        return list_files(scene.dir());
     }
 };
 
@@ -118,22 +115,22 @@ TEST(Interruption, RemovesTheNewFilesAndEndsAsTheSignalWould) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(strsignal(c.signal)) + ", " + c.arguments.back());
-        LargeScene scene;
-        fs::copy_file(scene.folder.path / "big.tga", scene.folder.path / "copy.tga");
-        const std::vector<std::string> before = scene.files();
+        LargeScene large;
+        fs::copy_file(large.dir() / "big.tga", large.dir() / "copy.tga");
+        const std::vector<std::string> before = large.names();
         bool interrupted = false;
         for (int attempt = 0; attempt < 5 && !interrupted; ++attempt) {
-            const StartedVarnel child = start_varnel(scene.folder.path, c.arguments);
-            if (wait_for_new_file(scene.folder.path, child.pid)) {
+            const StartedVarnel child = large.scene.start(c.arguments);
+            if (wait_for_new_file(large.dir(), child.pid)) {
                 ::kill(child.pid, c.signal);
             }
             const Ended ended = finish(child);
             interrupted = WIFSIGNALED(ended.status);
             if (interrupted) {
                 EXPECT_EQ(WTERMSIG(ended.status), c.signal);
-                EXPECT_EQ(read_bytes(scene.folder.path / "big.m32"), scene.old_output);
+                EXPECT_EQ(large.scene.read("big.m32"), large.old_output);
             }
-            for (const std::string& name : scene.files()) {
+            for (const std::string& name : large.names()) {
                 EXPECT_TRUE(name == "copy.m32" ||
                             std::find(before.begin(), before.end(), name) != before.end())
                     << name;
@@ -144,14 +141,14 @@ TEST(Interruption, RemovesTheNewFilesAndEndsAsTheSignalWould) {
 }
 
 TEST(Interruption, FileSizeLimitIsAWriteErrorAndLeavesNothing) {
-    LargeScene scene;
-    const std::vector<std::string> before = scene.files();
-    const Ended ended = run_limited(scene.folder.path, {"big.tga"}, {RLIMIT_FSIZE, 1u << 20});
+    LargeScene large;
+    const Files before = large.scene.files();
+    const Ended ended = run_limited(large.scene, {"big.tga"}, {RLIMIT_FSIZE, 1u << 20});
     ASSERT_TRUE(WIFEXITED(ended.status));
     EXPECT_EQ(WEXITSTATUS(ended.status), 255);
-    EXPECT_EQ(ended.output, progress("big.tga", kSide, kSide) + "Error writing big.m32.\n");
-    EXPECT_EQ(scene.files(), before);
-    EXPECT_EQ(read_bytes(scene.folder.path / "big.m32"), scene.old_output);
+    EXPECT_EQ(ended.output,
+              progress_lines("big.tga", kSide, kSide) + line("Error writing big.m32.\n"));
+    EXPECT_TRUE(large.scene.files() == before) << "a file was changed, made or removed";
 }
 
 // Someone who may rename files in the output's folder swaps the new file's name for a link to a
@@ -159,18 +156,19 @@ TEST(Interruption, FileSizeLimitIsAWriteErrorAndLeavesNothing) {
 // are set through the open file, so the link's target keeps its own; the name no longer names
 // varnel's file at the end, so nothing is renamed over the output.
 TEST(SwappedName, OnlyWhatVarnelMadeIsTouched) {
-    TempFolder elsewhere;
-    const fs::path victim = elsewhere.path / "victim";
-    write_bytes(victim, "not varnel's");
-    ::chmod(victim.c_str(), 0600);
     bool swapped = false;
     for (int attempt = 0; attempt < 5 && !swapped; ++attempt) {
-        LargeScene scene;
-        ::chmod((scene.folder.path / "big.m32").c_str(), 0666);
-        const StartedVarnel child = start_varnel(scene.folder.path, {"big.tga"});
-        const std::optional<fs::path> name = wait_for_new_file(scene.folder.path, child.pid);
+        LargeScene large;
+        // Beside the output's folder: a file of someone else's, and where varnel's file is taken.
+        large.scene.put("../elsewhere/victim", "not varnel's");
+        const fs::path elsewhere = large.scene.root() / "elsewhere";
+        const fs::path victim = elsewhere / "victim";
+        ::chmod(victim.c_str(), 0600);
+        ::chmod((large.dir() / "big.m32").c_str(), 0666);
+        const StartedVarnel child = large.scene.start({"big.tga"});
+        const std::optional<fs::path> name = wait_for_new_file(large.dir(), child.pid);
         if (name && ::kill(child.pid, SIGSTOP) == 0 && fs::exists(*name)) {
-            fs::rename(*name, elsewhere.path / "taken");
+            fs::rename(*name, elsewhere / "taken");
             fs::create_symlink(victim, *name);
             swapped = true;
         }
@@ -181,13 +179,14 @@ TEST(SwappedName, OnlyWhatVarnelMadeIsTouched) {
         }
         ASSERT_TRUE(WIFEXITED(ended.status));
         EXPECT_EQ(WEXITSTATUS(ended.status), 255);
-        EXPECT_EQ(ended.output, progress("big.tga", kSide, kSide) + "Error writing big.m32.\n");
-        EXPECT_EQ(read_bytes(scene.folder.path / "big.m32"), scene.old_output);
+        EXPECT_EQ(ended.output,
+                  progress_lines("big.tga", kSide, kSide) + line("Error writing big.m32.\n"));
+        EXPECT_EQ(large.scene.read("big.m32"), large.old_output);
         EXPECT_TRUE(fs::is_symlink(*name)) << "the link put in its place is someone else's";
         struct stat info {};
         ASSERT_EQ(::stat(victim.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0600u);
-        EXPECT_EQ(read_bytes(victim), "not varnel's");
+        EXPECT_EQ(large.scene.read("../elsewhere/victim"), "not varnel's");
     }
     EXPECT_TRUE(swapped) << "every run ended before its new file could be taken";
 }
@@ -197,16 +196,15 @@ TEST(ReplacedOutput, KeepsItsOwnerAndGroupWhenRootReplacesIt) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "only root may give a file to another user";
     }
-    TempFolder folder;
-    write_bytes(folder.path / "pic.tga", classic_tga(4, 2));
-    write_bytes(folder.path / "path.ini", "");
-    write_bytes(folder.path / "4x2.m32", template_bytes());
-    const fs::path output = folder.path / "pic.m32";
-    write_bytes(output, "the user's earlier output");
+    const Scene scene = Scene::with_templates_here();
+    scene.put("pic.tga", classic_tga(4, 2));
+    scene.put_template(4, 2);
+    scene.put("pic.m32", "the user's earlier output");
+    const fs::path output = scene.dir() / "pic.m32";
     ASSERT_EQ(::chown(output.c_str(), 4321, 8765), 0);
     ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
 
-    const ToolRun run = run_varnel(folder.path, {"pic.tga"});
+    const ToolRun run = scene.run({"pic.tga"});
     EXPECT_EQ(run.status, 0);
     struct stat info {};
     ASSERT_EQ(::stat(output.c_str(), &info), 0);
@@ -230,20 +228,22 @@ TEST(PathIni, ThatIsNoFileOrEndlessIsDealtWithAtOnce) {
         {"a pipe", [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); },
          "Couldn't find path.ini !\n"},
         {"a first line of 8 MiB", [&](const fs::path& p) { write_bytes(p, long_line + "\n"); },
-         progress("pic.tga", 4, 2) + "Couldn't locate " + long_line +
-             "4x2.m32. Make sure it's in this dir.\n"},
+         progress_lines("pic.tga", 4, 2) +
+             line("Couldn't locate " + long_line + "4x2.m32. Make sure it's in this dir.\n")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempFolder folder;
-        write_bytes(folder.path / "pic.tga", classic_tga(4, 2));
-        c.make(folder.path / "path.ini");
+        const Scene scene("stone", std::nullopt);
+        scene.put("pic.tga", classic_tga(4, 2));
+        c.make(scene.dir() / "path.ini");
+        const Files before = scene.files();
         const auto started = Clock::now();
-        const ToolRun run = run_varnel(folder.path, {"pic.tga"});
+        const ToolRun run = scene.run({"pic.tga"});
         EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
         EXPECT_EQ(run.status, 255);
         EXPECT_TRUE(run.output == c.output) << run.output.substr(0, 200);
         EXPECT_EQ(run.errors, "");
+        EXPECT_TRUE(scene.files() == before) << "a file was changed, made or removed";
     }
 }
 
@@ -265,13 +265,13 @@ TEST(ProcessLimits, OutOfMemoryIsAMessageAtAnyLimit) {
     if (under_emulator()) {
         GTEST_SKIP() << "a limit on memory binds the emulator as much as varnel";
     }
-    LargeScene scene;
-    const std::vector<std::string> before = scene.files();
+    LargeScene large;
+    const std::vector<std::string> before = large.names();
     int out_of_memory = 0;
     bool converted = false;
     for (rlim_t limit = 1u << 20; limit <= (64u << 20) && !converted; limit += 256u << 10) {
         SCOPED_TRACE(std::to_string(limit) + " bytes of address space");
-        const Ended ended = run_limited(scene.folder.path, {"big.tga"}, {RLIMIT_AS, limit});
+        const Ended ended = run_limited(large.scene, {"big.tga"}, {RLIMIT_AS, limit});
         if (ended.output.empty()) {
             continue;  // not even started
         }
@@ -283,7 +283,7 @@ TEST(ProcessLimits, OutOfMemoryIsAMessageAtAnyLimit) {
         ++out_of_memory;
         EXPECT_EQ(WEXITSTATUS(ended.status), 1);
         // Memory may run out before the progress lines or after them.
-        const std::string lines = progress("big.tga", kSide, kSide);
+        const std::string lines = progress_lines("big.tga", kSide, kSide);
         const std::string message = ended.output.compare(0, lines.size(), lines) == 0
                                         ? ended.output.substr(lines.size())
                                         : ended.output;
@@ -295,8 +295,8 @@ TEST(ProcessLimits, OutOfMemoryIsAMessageAtAnyLimit) {
                     message.find_first_not_of("0123456789", start.size()) ==
                         message.size() - end.size())
             << ended.output;
-        EXPECT_EQ(scene.files(), before);
-        EXPECT_EQ(read_bytes(scene.folder.path / "big.m32"), scene.old_output);
+        EXPECT_EQ(large.names(), before);
+        EXPECT_EQ(large.scene.read("big.m32"), large.old_output);
     }
     EXPECT_TRUE(converted);
     EXPECT_GT(out_of_memory, 0);
@@ -308,29 +308,28 @@ TEST(ProcessLimits, TooFewOpenFilesAreNotAMissingTemplate) {
     if (under_emulator()) {
         GTEST_SKIP() << "a limit on open files binds the emulator as much as varnel";
     }
-    LargeScene scene;
-    const std::vector<std::string> before = scene.files();
-    const Ended ended = run_limited(scene.folder.path, {"big.tga"}, {RLIMIT_NOFILE, 4});
+    LargeScene large;
+    const Files before = large.scene.files();
+    const Ended ended = run_limited(large.scene, {"big.tga"}, {RLIMIT_NOFILE, 4});
     ASSERT_TRUE(WIFEXITED(ended.status));
     EXPECT_EQ(WEXITSTATUS(ended.status), 255);
-    EXPECT_EQ(ended.output, progress("big.tga", kSide, kSide) +
-                                "4096x4096.m32 is too short to be a resolution template !\n");
-    EXPECT_EQ(scene.files(), before);
+    EXPECT_EQ(ended.output, progress_lines("big.tga", kSide, kSide) +
+                                line("4096x4096.m32 is too short to be a resolution template !\n"));
+    EXPECT_TRUE(large.scene.files() == before) << "a file was changed, made or removed";
 }
 
 // Many workers making many small files, interrupted at any moment: the run always ends as the
 // signal asks, at once, and leaves no unfinished file.
 TEST(Interruption, EndsAtOnceWhileManyWorkersMakeNewFiles) {
-    TempFolder folder;
-    write_bytes(folder.path / "path.ini", "");
-    write_bytes(folder.path / "16x16.m32", template_bytes());
+    const Scene scene = Scene::with_templates_here();
+    scene.put_template(16, 16);
     std::vector<std::string> arguments = {"-j", "4"};
     for (int i = 0; i < 300; ++i) {
         arguments.push_back("t" + std::to_string(i) + ".tga");
-        write_bytes(folder.path / arguments.back(), classic_tga(16, 16, static_cast<unsigned>(i)));
+        scene.put(arguments.back(), classic_tga(16, 16, static_cast<unsigned>(i)));
     }
     for (int run = 0; run < 20; ++run) {
-        const StartedVarnel child = start_varnel(folder.path, arguments);
+        const StartedVarnel child = scene.start(arguments);
         std::this_thread::sleep_for(std::chrono::microseconds(500 * run));
         ::kill(child.pid, SIGTERM);
         const auto started = Clock::now();
@@ -338,7 +337,7 @@ TEST(Interruption, EndsAtOnceWhileManyWorkersMakeNewFiles) {
         EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
         EXPECT_TRUE(WIFEXITED(ended.status) ||
                     (WIFSIGNALED(ended.status) && WTERMSIG(ended.status) == SIGTERM));
-        for (const std::string& name : list_files(folder.path)) {
+        for (const std::string& name : list_files(scene.dir())) {
             ASSERT_EQ(name.rfind(".varnel-", 0), std::string::npos) << "run " << run;
         }
     }
@@ -352,26 +351,26 @@ TEST(StickyFolder, AnotherUsersLinkAsTheOutputIsNotFollowed) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs a link owned by another user";
     }
-    TempFolder root_only;
-    const fs::path victim = root_only.path / "victim";
-    write_bytes(victim, "root's own");
-    ::chmod(victim.c_str(), 0600);
     for (const uid_t link_owner : {uid_t{65534}, uid_t{0}}) {
         SCOPED_TRACE("link owned by " + std::to_string(link_owner));
-        TempFolder shared;
-        ::chmod(shared.path.c_str(), 01777);
-        write_bytes(shared.path / "a.tga", classic_tga(4, 2));
-        write_bytes(shared.path / "path.ini", "");
-        write_bytes(shared.path / "4x2.m32", template_bytes());
-        fs::create_symlink(victim, shared.path / "a.m32");
-        ASSERT_EQ(::lchown((shared.path / "a.m32").c_str(), link_owner, link_owner), 0);
-        const ToolRun run = run_varnel(shared.path, {"a.tga"});
-        EXPECT_TRUE(fs::is_symlink(shared.path / "a.m32"));
+        // The current directory is the shared folder; root's file lies outside it.
+        const Scene scene = Scene::with_templates_here();
+        scene.put("../victim", "root's own");
+        const fs::path victim = scene.root() / "victim";
+        ::chmod(victim.c_str(), 0600);
+        ::chmod(scene.dir().c_str(), 01777);
+        scene.put("a.tga", classic_tga(4, 2));
+        scene.put_template(4, 2);
+        fs::create_symlink(victim, scene.dir() / "a.m32");
+        ASSERT_EQ(::lchown((scene.dir() / "a.m32").c_str(), link_owner, link_owner), 0);
+        const ToolRun run = scene.run({"a.tga"});
+        EXPECT_TRUE(fs::is_symlink(scene.dir() / "a.m32"));
         if (link_owner != 0) {
             EXPECT_EQ(run.status, 255);
-            EXPECT_EQ(run.output, progress("a.tga", 4, 2) + "Error opening a.m32 for writing.\n");
-            EXPECT_EQ(read_bytes(victim), "root's own");
-            EXPECT_EQ(std::distance(fs::directory_iterator(shared.path), fs::directory_iterator()),
+            EXPECT_EQ(run.output,
+                      progress_lines("a.tga", 4, 2) + line("Error opening a.m32 for writing.\n"));
+            EXPECT_EQ(scene.read("../victim"), "root's own");
+            EXPECT_EQ(std::distance(fs::directory_iterator(scene.dir()), fs::directory_iterator()),
                       4) << "a new file left";
         } else {
             EXPECT_EQ(run.status, 0) << run.output;
@@ -382,29 +381,28 @@ TEST(StickyFolder, AnotherUsersLinkAsTheOutputIsNotFollowed) {
 
 // A link whose target is not there yet stays a link, and its target is made.
 TEST(DanglingLink, AsTheOutputGetsItsTargetMade) {
-    TempFolder folder;
-    write_bytes(folder.path / "a.tga", classic_tga(4, 2));
-    write_bytes(folder.path / "path.ini", "");
-    write_bytes(folder.path / "4x2.m32", template_bytes());
-    fs::create_directory(folder.path / "real");
-    fs::create_symlink("real/a-target.m32", folder.path / "a.m32");
-    const ToolRun run = run_varnel(folder.path, {"a.tga"});
+    const Scene scene = Scene::with_templates_here();
+    scene.put("a.tga", classic_tga(4, 2));
+    scene.put_template(4, 2);
+    fs::create_directory(scene.dir() / "real");
+    fs::create_symlink("real/a-target.m32", scene.dir() / "a.m32");
+    const ToolRun run = scene.run({"a.tga"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, progress("a.tga", 4, 2));
-    EXPECT_TRUE(fs::is_symlink(folder.path / "a.m32"));
-    EXPECT_EQ(fs::read_symlink(folder.path / "a.m32"), "real/a-target.m32");
-    EXPECT_EQ(fs::file_size(folder.path / "real" / "a-target.m32"), 968u + 4 * 4 * 2);
-    EXPECT_EQ(list_files(folder.path / "real"), std::vector<std::string>{"a-target.m32"});
+    EXPECT_EQ(run.output, progress_lines("a.tga", 4, 2));
+    EXPECT_TRUE(fs::is_symlink(scene.dir() / "a.m32"));
+    EXPECT_EQ(fs::read_symlink(scene.dir() / "a.m32"), "real/a-target.m32");
+    EXPECT_EQ(fs::file_size(scene.dir() / "real" / "a-target.m32"), 968u + 4 * 4 * 2);
+    EXPECT_EQ(list_files(scene.dir() / "real"), std::vector<std::string>{"a-target.m32"});
 }
 
 // The new file of a private output is as private as the output from the moment it exists, so
 // that no one can open it meanwhile and keep reading what it holds after the rename.
 TEST(NewFile, IsNoMoreOpenThanTheOutputWhileItIsWritten) {
     for (const ::mode_t mode : {::mode_t{0600}, ::mode_t{0640}}) {
-        LargeScene scene;
-        ::chmod((scene.folder.path / "big.m32").c_str(), mode);
-        const StartedVarnel child = start_varnel(scene.folder.path, {"big.tga"});
-        const std::optional<fs::path> name = wait_for_new_file(scene.folder.path, child.pid);
+        LargeScene large;
+        ::chmod((large.dir() / "big.m32").c_str(), mode);
+        const StartedVarnel child = large.scene.start({"big.tga"});
+        const std::optional<fs::path> name = wait_for_new_file(large.dir(), child.pid);
         struct stat info {};
         const bool seen = name && ::stat(name->c_str(), &info) == 0;
         const Ended ended = finish(child);
@@ -423,9 +421,9 @@ TEST(StandardStreams, ThatAreClosedAreTheNullDevice) {
     }
     for (const int stream : {0, 1, 2}) {
         SCOPED_TRACE("stream " + std::to_string(stream));
-        LargeScene scene;
-        const StartedVarnel child = start_varnel(scene.folder.path, {"big.tga"}, nullptr, stream);
-        const bool seen = wait_for_new_file(scene.folder.path, child.pid).has_value();
+        LargeScene large;
+        const StartedVarnel child = large.scene.start({"big.tga"}, nullptr, stream);
+        const bool seen = wait_for_new_file(large.dir(), child.pid).has_value();
         const fs::path fd = "/proc/" + std::to_string(child.pid) + "/fd/" + std::to_string(stream);
         std::error_code ec;
         const fs::path target = fs::read_symlink(fd, ec);
@@ -433,8 +431,8 @@ TEST(StandardStreams, ThatAreClosedAreTheNullDevice) {
         ASSERT_TRUE(seen);
         EXPECT_EQ(target, "/dev/null");
         EXPECT_EQ(WEXITSTATUS(ended.status), 0);
-        EXPECT_EQ(ended.output, stream == 1 ? "" : progress("big.tga", kSide, kSide));
-        const std::string output = read_bytes(scene.folder.path / "big.m32");
+        EXPECT_EQ(ended.output, stream == 1 ? "" : progress_lines("big.tga", kSide, kSide));
+        const std::string output = large.scene.read("big.m32");
         EXPECT_EQ(output.substr(0, 4), std::string("\4\0\0\0", 4));
         EXPECT_EQ(output.find("Processing"), std::string::npos);
     }
@@ -446,28 +444,26 @@ TEST(ProcessLimits, FewOpenFilesStillConvertEveryFile) {
     if (under_emulator()) {
         GTEST_SKIP() << "a limit on open files binds the emulator as much as varnel";
     }
-    TempFolder folder;
-    write_bytes(folder.path / "path.ini", "");
-    write_bytes(folder.path / "8x8.m32", template_bytes());
+    const Scene scene = Scene::with_templates_here();
+    scene.put_template(8, 8);
     std::vector<std::string> arguments = {"-j", "9999"};
     for (int i = 0; i < 300; ++i) {
         arguments.push_back("t" + std::to_string(i) + ".tga");
-        write_bytes(folder.path / arguments.back(), classic_tga(8, 8));
+        scene.put(arguments.back(), classic_tga(8, 8));
     }
-    const Ended ended = run_limited(folder.path, arguments, {RLIMIT_NOFILE, 20});
+    const Ended ended = run_limited(scene, arguments, {RLIMIT_NOFILE, 20});
     ASSERT_TRUE(WIFEXITED(ended.status));
     EXPECT_EQ(WEXITSTATUS(ended.status), 0) << ended.output.substr(0, 300);
-    EXPECT_EQ(list_files(folder.path).size(), 2u + 2 * 300);
+    EXPECT_EQ(list_files(scene.dir()).size(), 2u + 2 * 300);
 }
 
 // An input that is there but cannot be opened is unreadable, not missing.
 TEST(UnreadableInput, IsNotATgaFileRatherThanMissing) {
-    TempFolder folder;
-    write_bytes(folder.path / "path.ini", "");
-    fs::create_symlink("loop.tga", folder.path / "loop.tga");
-    const ToolRun run = run_varnel(folder.path, {"loop.tga"});
+    const Scene scene = Scene::with_templates_here();
+    fs::create_symlink("loop.tga", scene.dir() / "loop.tga");
+    const ToolRun run = scene.run({"loop.tga"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, "Processing loop.tga\nloop.tga is not a TGA file !\n");
+    EXPECT_EQ(run.output, line("Processing loop.tga\nloop.tga is not a TGA file !\n"));
 }
 
 }  // namespace

@@ -5,12 +5,22 @@ namespace varnel::testing {
 namespace fs = std::filesystem;
 
 Scene::Scene(const std::string& dir_name, const std::optional<std::string>& path_ini)
-    : dir_(root_.path / dir_name) {
+    : dir_(root_.path / dir_name), templates_(root_.path / "tpl") {
     fs::create_directories(dir_);
-    fs::create_directories(root_.path / "tpl");
+    fs::create_directories(templates_);
     if (path_ini) {
         put("path.ini", *path_ini);
     }
+}
+
+Scene::Scene(TemplatesHere, const std::string& dir_name)
+    : dir_(root_.path / dir_name), templates_(dir_) {
+    fs::create_directories(dir_);
+    put("path.ini", "");
+}
+
+Scene Scene::with_templates_here(const std::string& dir_name) {
+    return Scene(TemplatesHere{}, dir_name);
 }
 
 void Scene::put(const std::string& name, const std::string& content) const {
@@ -21,9 +31,8 @@ void Scene::put(const std::string& name, const std::string& content) const {
 
 std::string Scene::put_template(std::uint32_t width, std::uint32_t height, std::size_t size) const {
     const std::string content = template_bytes(size, width * 3 + height);
-    write_bytes(
-        root_.path / "tpl" / (std::to_string(width) + "x" + std::to_string(height) + ".m32"),
-        content);
+    write_bytes(templates_ / (std::to_string(width) + "x" + std::to_string(height) + ".m32"),
+                content);
     return content;
 }
 
@@ -34,6 +43,13 @@ std::string Scene::read(const std::string& name) const {
 ToolRun Scene::run(const std::vector<std::string>& arguments) const {
     return run_varnel(dir_, arguments);
 }
+
+#ifndef _WIN32
+StartedVarnel Scene::start(const std::vector<std::string>& arguments, const ProcessLimit* limit,
+                           int closed_stream) const {
+    return start_varnel(dir_, arguments, limit, closed_stream);
+}
+#endif
 
 Files Scene::files() const {
     Files found;

@@ -1,6 +1,7 @@
-// The world of one end-to-end run: a fresh folder holding the run's current directory (named like
-// a texture set, since its name goes into the header name) and, beside it, a folder of resolution
-// templates that the default path.ini points at.
+// The world of one run of the built varnel: a fresh folder holding the run's current directory
+// (named like a texture set, since its name goes into the header name) and, beside it, a folder of
+// resolution templates that the default path.ini points at; and what such a run is expected to
+// print and leave. Every end-to-end and fault test makes its folders and runs varnel through it.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,10 @@ public:
     explicit Scene(const std::string& dir_name = "stone",
                    const std::optional<std::string>& path_ini = std::string("../tpl/"));
 
+    // A scene whose current directory holds its own templates, named by an empty path.ini, so
+    // that messages name them bare; nothing lies beside it.
+    static Scene with_templates_here(const std::string& dir_name = "stone");
+
     const std::filesystem::path& root() const {
         return root_.path;
     }
@@ -33,22 +38,34 @@ public:
         return dir_;
     }
 
-    // Writes a file below the current directory, creating its folders.
+    // Writes a file named relative to the current directory ("../" reaches beside it), creating
+    // its folders.
     void put(const std::string& name, const std::string& content) const;
-    // Writes tpl/WxH.m32 beside the current directory and returns its bytes.
+    // Writes the template WxH.m32 (in tpl beside the current directory, or in the current
+    // directory itself) and returns its bytes.
     std::string put_template(std::uint32_t width, std::uint32_t height,
                              std::size_t size = 968 + 64) const;
     std::string read(const std::string& name) const;
 
     ToolRun run(const std::vector<std::string>& arguments) const;
+#ifndef _WIN32
+    // varnel started in the current directory and left running, for runs that are interrupted,
+    // watched or limited while they convert.
+    StartedVarnel start(const std::vector<std::string>& arguments,
+                        const ProcessLimit* limit = nullptr, int closed_stream = -1) const;
+#endif
 
     // Every file below the root folder: the current directory's files as "stone/...", the
-    // templates as "tpl/...".
+    // templates beside it as "tpl/...".
     Files files() const;
 
 private:
+    struct TemplatesHere {};
+    Scene(TemplatesHere, const std::string& dir_name);
+
     TempFolder root_;
     std::filesystem::path dir_;
+    std::filesystem::path templates_;
 };
 
 // The three progress lines, with the platform's line ends.
