@@ -6,7 +6,8 @@
 
 namespace varnel::driver {
 
-Batch::Batch(unsigned workers, std::FILE* out) : workers_(workers), out_(out) {}
+Batch::Batch(unsigned workers, std::FILE* out, const Choices& choices)
+    : workers_(workers), out_(out), choices_(choices) {}
 
 Batch::~Batch() {
     {
@@ -23,10 +24,20 @@ Batch::Entry& Batch::entry(std::size_t file) {
     return entries_[file - shown_];
 }
 
+void Batch::show(Entry& entry, const std::string& text) {
+    const std::string& heading = entry.job.heading();
+    if (!entry.shown && !heading.empty() && heading != heading_) {
+        print(out_, message_text({Message::InFolder, heading}));
+        heading_ = heading;
+    }
+    entry.shown = true;
+    print(out_, text);
+}
+
 void Batch::print_line(std::size_t file, const std::string& text) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (file == shown_) {
-        print(out_, text);
+        show(entry(file), text);
     } else {
         entry(file).held += text;
     }
@@ -39,7 +50,6 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
     // Files are begun in their order, as the schedule needs.
     const std::size_t file = next_++;
     const Job& job = entry(file).job;
-    entry(file).taken = true;
     schedule_.begin(file);
     lock.unlock();
     const Print lines = [&](const std::string& text) { print_line(file, text); };
@@ -47,7 +57,7 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
     try {
         std::optional<Report> failure = job.report();
         if (job.converts()) {
-            failure = Conversion(workspace, job, schedule_, file, lines).run();
+            failure = Conversion(workspace, job, schedule_, file, lines, choices_).run();
         }
         if (failure) {
             status = exit_status(failure->message);
@@ -72,7 +82,7 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
         entries_.pop_front();
         ++shown_;
         if (!entries_.empty() && !entries_.front().held.empty()) {
-            print(out_, entries_.front().held);
+            show(entries_.front(), entries_.front().held);
             entries_.front().held.clear();
         }
     }

@@ -19,11 +19,12 @@ namespace varnel::driver {
 // job waits. Each job's lines (a file's progress lines and its message, or the line printed in
 // its place) come out together and in the order of the jobs, whatever order the work is done
 // in: a job's lines wait until every job before it is done, and the lines of the first
-// unfinished job are shown as they come. Files that depend on each other keep their order (see
-// schedule.hpp).
+// unfinished job are shown as they come. Before the first line of a job of a folder other than
+// the one whose line was printed last comes that folder's line. Files that depend on each other
+// keep their order (see schedule.hpp).
 class Batch {
 public:
-    Batch(unsigned workers, std::FILE* out);
+    Batch(unsigned workers, std::FILE* out, const Choices& choices = {});
     ~Batch();
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
@@ -39,17 +40,20 @@ private:
         Job job;
         std::string held;  // lines not yet shown
         int status = 0;
-        bool taken = false;
+        bool shown = false;  // some of its lines
         bool done = false;
     };
     // Converts the first job not yet taken; false when there is none.
     bool convert_next(Workspace& workspace, std::unique_lock<std::mutex>& lock);
     void help();
     void print_line(std::size_t file, const std::string& text);
+    // Shows the entry's text, after its folder's line where that is not the last one shown.
+    void show(Entry& entry, const std::string& text);
     Entry& entry(std::size_t file);
 
     unsigned workers_;
     std::FILE* out_;
+    Choices choices_;
     Schedule schedule_;
     Workspace workspace_;  // the adding thread's
     mutable std::mutex mutex_;
@@ -57,6 +61,7 @@ private:
     std::deque<Entry> entries_;  // from the first job not yet done and shown
     std::size_t shown_ = 0;      // the number of the first of them
     std::size_t next_ = 0;       // the first job not yet taken
+    std::string heading_;        // the folder whose line was shown last
     int status_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> helpers_;

@@ -34,45 +34,58 @@ std::uint8_t* Buffer::get(std::size_t bytes) {
 }
 
 Conversion::Conversion(Workspace& workspace, const Job& job, Schedule& schedule, std::size_t index,
-                       const Print& print)
-    : workspace_(workspace), job_(job), schedule_(schedule), index_(index), print_(print) {}
+                       const Print& print, const Choices& choices)
+    : workspace_(workspace),
+      job_(job),
+      schedule_(schedule),
+      index_(index),
+      print_(print),
+      choices_(choices) {}
 
 std::optional<Report> Conversion::run() {
     if (job_.direction() == Direction::ToM32) {
-        return convert(*tga_source(job_, input_, workspace_.reader), *m32_sink(job_));
+        return convert(*tga_source(job_, input_, workspace_.reader),
+                       *m32_sink(job_, choices_.keep_header));
     }
     return convert(*m32_source(job_, input_), *tga_sink(job_, workspace_.staging));
 }
 
 void Conversion::stat_output() {
-    output_place_ = platform::stat_output(job_.folder().path(job_.output()), workspace_.folders);
+    output_place_ =
+        platform::stat_output(job_.settings().folder(), job_.output(), workspace_.folders);
 }
 
-platform::NameKeys Conversion::keys_of(const std::string& path, const platform::File& file,
-                                       platform::File::Opened opened) {
+platform::NameKeys Conversion::keys_of(const platform::Folder& folder, const std::string& name,
+                                       const platform::File& file, platform::File::Opened opened) {
     const bool there =
         opened == platform::File::Opened::Yes || opened == platform::File::Opened::NotRegular;
-    return workspace_.folders.keys_of(path, there ? &file.state() : nullptr);
+    return workspace_.folders.keys_of(folder, name, there ? &file.state() : nullptr);
 }
 
 platform::File::Opened Conversion::open_input() {
-    const std::string path = job_.folder().path(job_.input());
-    platform::File::Opened opened = input_.open_for_reading(path);
-    const platform::NameKeys keys = keys_of(path, input_, opened);
+    const platform::Folder& folder = job_.settings().folder();
+    platform::File::Opened opened = input_.open_for_reading(folder, job_.input());
+    const platform::NameKeys keys = keys_of(folder, job_.input(), input_, opened);
     schedule_.will_use(index_, output_place_.keys, keys);
     if (schedule_.wait_for_earlier_writers(index_, keys)) {
-        opened = input_.open_for_reading(path);
+        opened = input_.open_for_reading(folder, job_.input());
     }
     return opened;
 }
 
 m32::TemplateRead Conversion::read(const std::string& name, m32::TemplateBlock& block,
                                    platform::FileKey& key) {
-    const std::string path = job_.folder().path(name);
+    const platform::Folder& folder = job_.settings().templates();
     platform::File file;
-    platform::File::Opened opened = file.open_for_reading(path);
-    if (schedule_.wait_for_earlier_writers(index_, keys_of(path, file, opened))) {
-        opened = file.open_for_reading(path);
+    platform::File::Opened opened = file.open_for_reading(folder, name);
+    // A template is the file it is, whatever name or link it is reached by: where it is not there
+    // yet, the file its links lead to, which an earlier file may be making.
+    const platform::NameKeys keys =
+        opened == platform::File::Opened::Missing
+            ? platform::stat_output(folder, name, workspace_.folders).keys
+            : keys_of(folder, name, file, opened);
+    if (schedule_.wait_for_earlier_writers(index_, keys)) {
+        opened = file.open_for_reading(folder, name);
     }
     key = file.state().key;
     return m32::read_template(file, opened, block);
@@ -91,6 +104,9 @@ std::optional<Report> Conversion::convert(Source& source, Sink& sink) {
     Image image;
     const std::optional<Report> size =
         source.read_size(opened == platform::File::Opened::Yes, *this, image);
+    if (choices_.update && !size && up_to_date(sink, image)) {
+        return std::nullopt;
+    }
     print_("Processing " + job_.input() + "\n");
     if (size) {
         return size;
@@ -109,14 +125,37 @@ std::optional<Report> Conversion::convert(Source& source, Sink& sink) {
     return outcome;
 }
 
+// As make judges it: by the times the files last changed, of the output against its input, its
+// path.ini and its template, each as every earlier file of the run that writes it leaves it.
+bool Conversion::up_to_date(const Sink& sink, const Image& image) {
+    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys)) {
+        stat_output();
+    }
+    const Settings& settings = job_.settings();
+    const std::int64_t made = output_place_.modified;
+    if (output_place_.state == platform::OutputPlace::State::Missing ||
+        made < input_.state().modified || made < settings.path_ini_modified()) {
+        return false;
+    }
+    if (!sink.uses_template(output_place_, image)) {
+        return true;
+    }
+    const std::string name = m32::template_path(settings.prefix(), image.width, image.height);
+    const platform::NameKeys keys =
+        platform::stat_output(settings.templates(), name, workspace_.folders).keys;
+    schedule_.wait_for_earlier_writers(index_, keys);
+    platform::FileState state;
+    return !platform::stat(settings.templates(), name, state) || state.modified <= made;
+}
+
 std::optional<Report> Conversion::write(Source& source, Sink& sink, const Image& image) {
-    const std::optional<Report> planned = sink.plan(*this, image);
+    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys)) {
+        stat_output();
+    }
+    const std::optional<Report> planned = sink.plan(*this, output_place_, image);
     schedule_.template_read(index_);
     if (planned) {
         return planned;
-    }
-    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys)) {
-        stat_output();
     }
     platform::OutputFile::Shape shape;
     if (std::optional<Report> refused = sink.shape(output_place_, image, shape)) {
@@ -146,12 +185,14 @@ std::optional<Report> Conversion::write(Source& source, Sink& sink, const Image&
     }
     // Closed first: an input that is its own output ('tga.m32') is replaced by the rename.
     input_.close();
+    // Whatever its name, the output may be what an earlier file reads as its template.
     schedule_.wait_for_earlier_readers(index_, output_place_.keys);
-    if (m32::has_template_form(output_place_.target)) {
-        schedule_.wait_for_earlier_templates(index_);
-    }
+    schedule_.wait_for_earlier_templates(index_);
     switch (output.finish(sink.existing)) {
         case platform::Put::Done:
+            if (image.note) {
+                print_(message_text(*image.note));
+            }
             return std::nullopt;
         case platform::Put::NameTaken:
             return sink.name_taken();

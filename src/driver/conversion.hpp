@@ -40,6 +40,13 @@ struct Workspace {
     Buffer staging;  // rows made in one form before they go into the output in another
 };
 
+// How a run converts every file.
+struct Choices {
+    bool keep_header = false;  // an existing M32 output of the image's size keeps its header
+    bool update = false;       // only files whose output is missing or older than what it is
+                               // made of
+};
+
 // The image a source holds.
 struct Image {
     std::uint16_t width = 0;
@@ -47,6 +54,7 @@ struct Image {
     std::uint64_t needs = 0;                        // the bytes the "Needs" line names
     m32::RowOrder order = m32::RowOrder::TopFirst;  // the order its rows can be read in, once
                                                     // the source is prepared
+    std::optional<Report> note;                     // said once the output is in place
 };
 
 // Reads resolution templates, as every earlier file of the run that writes one has left it.
@@ -85,10 +93,11 @@ public:
     const bool bottom_first;
     const platform::Existing existing;
 
-    // Reads what the output needs from elsewhere, before the output is looked at again.
-    virtual std::optional<Report> plan(Templates& templates, const Image& image) = 0;
-    // The bytes around the rows, once every earlier file that writes the output is done; or why
-    // the output is not to be written.
+    // Reads what the output needs from elsewhere (a template, the header of the file it
+    // replaces), once every earlier file that writes the output is done.
+    virtual std::optional<Report> plan(Templates& templates, const platform::OutputPlace& place,
+                                       const Image& image) = 0;
+    // The bytes around the rows; or why the output is not to be written.
     virtual std::optional<Report> shape(const platform::OutputPlace& place, const Image& image,
                                         platform::OutputFile::Shape& shape) = 0;
     // Where records for a block of the file's rows are made, and how they become those rows;
@@ -98,17 +107,19 @@ public:
                              std::uint16_t width) const = 0;
     // Why the output was not put in place where a file took its name meanwhile.
     virtual Report name_taken() const = 0;
+    // True when the output is made of the image's resolution template too.
+    virtual bool uses_template(const platform::OutputPlace& place, const Image& image) const = 0;
 };
 
 std::unique_ptr<Source> tga_source(const Job& job, platform::File& input, tga::Reader& reader);
 std::unique_ptr<Source> m32_source(const Job& job, platform::File& input);
-std::unique_ptr<Sink> m32_sink(const Job& job);
+std::unique_ptr<Sink> m32_sink(const Job& job, bool keep_header);
 std::unique_ptr<Sink> tga_sink(const Job& job, Buffer& staging);
 
 class Conversion : public Templates {
 public:
     Conversion(Workspace& workspace, const Job& job, Schedule& schedule, std::size_t index,
-               const Print& print);
+               const Print& print, const Choices& choices = {});
 
     // Converts the job's file, printing its progress lines as they come. Returns the failure
     // that ended it, if any; its message is left to the caller to print.
@@ -123,9 +134,11 @@ private:
     std::optional<Report> write(Source& source, Sink& sink, const Image& image);
     std::optional<Report> open_output(const platform::OutputFile::Shape& shape);
     void stat_output();
+    // True when the output is there and no older than anything it is made of.
+    bool up_to_date(const Sink& sink, const Image& image);
     // The keys of a name as it was just opened.
-    platform::NameKeys keys_of(const std::string& path, const platform::File& file,
-                               platform::File::Opened opened);
+    platform::NameKeys keys_of(const platform::Folder& folder, const std::string& name,
+                               const platform::File& file, platform::File::Opened opened);
     // Opens the input once every earlier file of the run that writes it is done, having told the
     // schedule what this file uses.
     platform::File::Opened open_input();
@@ -135,6 +148,7 @@ private:
     Schedule& schedule_;
     std::size_t index_;
     const Print& print_;
+    const Choices& choices_;
     platform::OutputPlace output_place_;
     platform::File input_;
 };

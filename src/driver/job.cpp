@@ -28,34 +28,60 @@ bool ends_with(const std::string& name, const std::string& end) {
 
 }  // namespace
 
-std::shared_ptr<const Folder> Folder::read(const std::string& path) {
-    std::shared_ptr<Folder> folder(new Folder);
-    folder->path_ = path;
-    if (!read_template_prefix(folder->path(kPathIniName), folder->prefix_)) {
-        folder->failure_ = Report{Message::NoPathIni};
-        return folder;
-    }
+std::shared_ptr<const Settings> Settings::of_current_directory() {
+    // The current directory lasts as long as the run.
+    const std::shared_ptr<const platform::Folder> current(std::shared_ptr<const platform::Folder>(),
+                                                          &platform::Folder::current());
     std::string full;
-    if (path.empty() ? platform::current_directory(full) : platform::full_path(path, full)) {
-        folder->directory_ = m32::last_directory_component(full, platform::kDirectorySeparator);
+    std::optional<std::string> directory;
+    if (platform::current_directory(full)) {
+        directory = m32::last_directory_component(full, platform::kDirectorySeparator);
     }
-    return folder;
+    return read(current, current, directory, {});
 }
 
-const std::optional<Report>& Folder::failure() const {
+std::shared_ptr<const Settings> Settings::read(std::shared_ptr<const platform::Folder> folder,
+                                               std::shared_ptr<const platform::Folder> path_ini,
+                                               std::optional<std::string> directory,
+                                               std::string shown) {
+    std::shared_ptr<Settings> settings(new Settings);
+    settings->folder_ = std::move(folder);
+    settings->directory_ = std::move(directory);
+    settings->shown_ = std::move(shown);
+    if (!path_ini ||
+        !read_template_prefix(*path_ini, settings->prefix_, settings->path_ini_modified_)) {
+        settings->failure_ = Report{Message::NoPathIni};
+    }
+    settings->templates_ = path_ini ? std::move(path_ini) : settings->folder_;
+    return settings;
+}
+
+const std::optional<Report>& Settings::failure() const {
     return failure_;
 }
 
-std::string Folder::path(const std::string& name) const {
-    return platform::in_folder(path_, name);
+const platform::Folder& Settings::folder() const {
+    return *folder_;
 }
 
-const std::string& Folder::prefix() const {
+const platform::Folder& Settings::templates() const {
+    return *templates_;
+}
+
+const std::string& Settings::prefix() const {
     return prefix_;
 }
 
-const std::optional<std::string>& Folder::directory() const {
+const std::optional<std::string>& Settings::directory() const {
     return directory_;
+}
+
+const std::string& Settings::shown() const {
+    return shown_;
+}
+
+std::int64_t Settings::path_ini_modified() const {
+    return path_ini_modified_;
 }
 
 bool is_input_name(Direction direction, const std::string& name) {
@@ -72,33 +98,35 @@ bool is_taken_in_folder(Direction direction, const std::string& name) {
 
 Job::Job(Report report) : report_(std::move(report)) {}
 
-Job Job::convert(Direction direction, std::shared_ptr<const Folder> folder,
+Job Job::convert(Direction direction, std::shared_ptr<const Settings> settings,
                  const std::string& name) {
     const Rules& r = rules(direction);
     Job job(Report{r.not_named});
     if (is_input_name(direction, name)) {
         job.direction_ = direction;
-        job.folder_ = std::move(folder);
+        job.settings_ = std::move(settings);
         job.input_ = name;
         job.output_ = m32::renamed(name, r.output_ending);
     }
     return job;
 }
 
-Job Job::line(Report report) {
-    return Job(std::move(report));
+Job Job::line(Report report, std::string heading) {
+    Job job(std::move(report));
+    job.heading_ = std::move(heading);
+    return job;
 }
 
 bool Job::converts() const {
-    return folder_ != nullptr;
+    return settings_ != nullptr;
 }
 
 Direction Job::direction() const {
     return direction_;
 }
 
-const Folder& Job::folder() const {
-    return *folder_;
+const Settings& Job::settings() const {
+    return *settings_;
 }
 
 const std::string& Job::input() const {
@@ -111,6 +139,10 @@ const std::string& Job::output() const {
 
 const Report& Job::report() const {
     return report_;
+}
+
+const std::string& Job::heading() const {
+    return settings_ ? settings_->shown() : heading_;
 }
 
 }  // namespace varnel::driver

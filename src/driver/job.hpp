@@ -7,34 +7,51 @@
 #include <string>
 
 #include "driver/messages.hpp"
+#include "platform/file.hpp"
 
 namespace varnel::driver {
 
 // What the conversions of the files of one folder share, read once for it: the current
-// directory's for the names a run is given, each folder's own for the files of a folder.
-class Folder {
+// directory's for the names a run is given, each folder's for the files of a folder. Held by the
+// folder's jobs alone, and gone with the last of them.
+class Settings {
 public:
-    // The folder's path.ini and the last component of its full path; an empty path is the
-    // current directory.
-    static std::shared_ptr<const Folder> read(const std::string& path);
+    // The current directory's: its path.ini, and the last component of its full path.
+    static std::shared_ptr<const Settings> of_current_directory();
+    // A folder's: `folder`, where its files are; `path_ini`, the folder of the path.ini it uses
+    // (none where none was found); `directory`, its name for header names; `shown`, its name in
+    // the line that comes before the lines of its files.
+    static std::shared_ptr<const Settings> read(std::shared_ptr<const platform::Folder> folder,
+                                                std::shared_ptr<const platform::Folder> path_ini,
+                                                std::optional<std::string> directory,
+                                                std::string shown);
 
     // The failure that concerns every file of the folder (no path.ini), if any.
     const std::optional<Report>& failure() const;
-    // A name in the folder as the system is to take it.
-    std::string path(const std::string& name) const;
+    // Where the names of the folder's files are taken.
+    const platform::Folder& folder() const;
+    // Where the template prefix is taken: the folder of the path.ini it comes from.
+    const platform::Folder& templates() const;
     // The template prefix from path.ini.
     const std::string& prefix() const;
     // The last component of the folder's full path, for header names; none where the full path
     // could not be read.
     const std::optional<std::string>& directory() const;
+    // The folder as its line names it; empty for the current directory, which has no line.
+    const std::string& shown() const;
+    // When the path.ini last changed.
+    std::int64_t path_ini_modified() const;
 
 private:
-    Folder() = default;
+    Settings() = default;
 
-    std::string path_;
+    std::shared_ptr<const platform::Folder> folder_;
+    std::shared_ptr<const platform::Folder> templates_;
     std::optional<Report> failure_;
     std::string prefix_;
     std::optional<std::string> directory_;
+    std::string shown_;
+    std::int64_t path_ini_modified_ = 0;
 };
 
 enum class Direction { ToM32, ToTga };
@@ -52,26 +69,30 @@ class Job {
 public:
     // The conversion of a name in a folder; a name that is not an input name of the direction
     // gets the line that says so instead.
-    static Job convert(Direction direction, std::shared_ptr<const Folder> folder,
+    static Job convert(Direction direction, std::shared_ptr<const Settings> settings,
                        const std::string& name);
-    static Job line(Report report);
+    // A line printed in place of a file, after the line of the folder `heading` names, if any.
+    static Job line(Report report, std::string heading = {});
 
     bool converts() const;
-    // With converts(): the direction, the folder the names are taken in, the name the file is
+    // With converts(): the direction, the settings of the file's folder, the name the file is
     // given by (as messages name it), and its output's, made by the naming rule.
     Direction direction() const;
-    const Folder& folder() const;
+    const Settings& settings() const;
     const std::string& input() const;
     const std::string& output() const;
     // Without: the line.
     const Report& report() const;
+    // The folder whose line comes before the job's lines; empty for none.
+    const std::string& heading() const;
 
 private:
     explicit Job(Report report);
 
     Report report_;
+    std::string heading_;
     Direction direction_ = Direction::ToM32;
-    std::shared_ptr<const Folder> folder_;
+    std::shared_ptr<const Settings> settings_;
     std::string input_;
     std::string output_;
 };

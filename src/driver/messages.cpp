@@ -38,6 +38,9 @@ constexpr Row kRows[] = {
      -1},
     {Message::TgaExists, "Won't overwrite the TGA file %s !\n", -1},
     {Message::InFolder, "In %s:\n", 0},
+    {Message::FolderUnreadable, "Couldn't read the folder %s !\n", 1},
+    {Message::HeaderNotKept,
+     "%s has a header of its own: convert %s with --keep-header to put it back as it was.\n", 0},
 };
 
 // Each message has its row, at the place of its number.

@@ -31,8 +31,12 @@ enum class Message {
     NoTemplateFits,
     TemplatesDisagree,
     TgaExists,
-    // The folder whose files the lines after it are about, in a run over folders.
+    // Runs over folders: the folder whose files the lines after it are about, and one that
+    // cannot be read.
     InFolder,
+    FolderUnreadable,
+    // An M32 file taken back whose header a conversion in its folder would not write again.
+    HeaderNotKept,
     Count,  // not a message: the table must have a row for each of those above
 };
 

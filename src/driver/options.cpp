@@ -8,7 +8,7 @@ namespace varnel::driver {
 
 namespace {
 
-enum class Effect { Workers, Folders, ToTga, Help, Version };
+enum class Effect { Workers, Folders, ToTga, KeepHeader, Update, Help, Version };
 
 // Windows users ask a console program for help with "/?".
 #ifdef _WIN32
@@ -28,6 +28,14 @@ constexpr Option kOptions[] = {
     {Effect::Workers, {"-j"}, "N", "convert N files at a time (default: one per processor)"},
     {Effect::Folders, {"-r"}, "", "convert the files below the folders named, each in its folder"},
     {Effect::ToTga, {"--to-tga"}, "", "take M32 files back to TGA files beside them"},
+    {Effect::KeepHeader,
+     {"--keep-header"},
+     "",
+     "keep the header of an existing M32 file of the size, replacing only its pixels"},
+    {Effect::Update,
+     {"--update"},
+     "",
+     "convert only files whose output is missing or older than the file, its template or path.ini"},
     {Effect::Help, {"-h", "--help", kWindowsHelp}, "", "show this text"},
     {Effect::Version, {"--version"}, "", "show the version"},
 };
@@ -76,13 +84,12 @@ std::string option_lines() {
 
 Options parse_options(const std::vector<std::string>& arguments) {
     Options options;
+    std::vector<std::string> names;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const Option* option = option_spelled(arguments[i]);
         const bool counted = i + 1 < arguments.size() && is_count(arguments[i + 1]);
         if (option == nullptr || (option->effect == Effect::Workers && !counted)) {
-            for (std::string& name : platform::expand_pattern(arguments[i])) {
-                options.names.push_back(std::move(name));
-            }
+            names.push_back(arguments[i]);
             continue;
         }
         const bool first_show = options.show == Options::Show::Conversion;
@@ -96,12 +103,24 @@ Options parse_options(const std::vector<std::string>& arguments) {
             case Effect::ToTga:
                 options.to_tga = true;
                 break;
+            case Effect::KeepHeader:
+                options.keep_header = true;
+                break;
+            case Effect::Update:
+                options.update = true;
+                break;
             case Effect::Help:
                 options.show = first_show ? Options::Show::Help : options.show;
                 break;
             case Effect::Version:
                 options.show = first_show ? Options::Show::Version : options.show;
                 break;
+        }
+    }
+    // Patterns stand for folders too where folders are walked, whatever comes after them.
+    for (const std::string& name : names) {
+        for (std::string& match : platform::expand_pattern(name, options.folders)) {
+            options.names.push_back(std::move(match));
         }
     }
     return options;
@@ -118,6 +137,10 @@ std::string banner_text() {
            "Supported Resolutions (32bpp):\n"
            "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"
            "64x128, 128x64, 128x128, 256x256, 512x512\n\n";
+}
+
+std::string drop_hint_text() {
+    return "Drop TGA and M32 files, or folders of them, on varnel.exe to convert them.\n";
 }
 
 std::string help_text() {

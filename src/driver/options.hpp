@@ -14,6 +14,8 @@ struct Options {
     unsigned workers = 0;  // 0: one per processor
     bool to_tga = false;
     bool folders = false;
+    bool keep_header = false;
+    bool update = false;
     std::vector<std::string> names;
 };
 
@@ -23,6 +25,10 @@ Options parse_options(const std::vector<std::string>& arguments);
 std::string version_text();
 
 std::string banner_text();
+
+// The line that follows the banner when the program is started by a double click in Explorer:
+// what it does with files dropped on it.
+std::string drop_hint_text();
 
 // The banner, then the options and how to convert many files.
 std::string help_text();

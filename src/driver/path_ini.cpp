@@ -103,11 +103,13 @@ std::string template_prefix_from(const std::string& text) {
     return line;
 }
 
-bool read_template_prefix(const std::string& path, std::string& prefix) {
+bool read_template_prefix(const platform::Folder& folder, std::string& prefix,
+                          std::int64_t& modified) {
     platform::File file;
-    if (file.open_for_reading(path) != platform::File::Opened::Yes) {
+    if (file.open_for_reading(folder, kPathIniName) != platform::File::Opened::Yes) {
         return false;
     }
+    modified = file.state().modified;
     std::string text;
     for (std::uint64_t offset = 0;;) {
         const std::size_t scanned = text.size();

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/file.hpp"
+
 namespace varnel::driver {
 
 inline constexpr char kPathIniName[] = "path.ini";
@@ -18,8 +20,10 @@ inline constexpr char kPathIniName[] = "path.ini";
 // Spaces stay: a prefix may begin or end with one.
 std::string template_prefix_from(const std::string& text);
 
-// Reads the path.ini at `path` up to the end of its first line, once and in time linear in the
-// line's length. False when there is no regular file of that name or it cannot be read.
-bool read_template_prefix(const std::string& path, std::string& prefix);
+// Reads the folder's path.ini up to the end of its first line, once and in time linear in the
+// line's length, and notes when it last changed. False when there is no regular file of that
+// name or it cannot be read.
+bool read_template_prefix(const platform::Folder& folder, std::string& prefix,
+                          std::int64_t& modified);
 
 }  // namespace varnel::driver

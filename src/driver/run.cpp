@@ -28,6 +28,10 @@ Direction direction_of(const Options& options) {
     return options.to_tga ? Direction::ToTga : Direction::ToM32;
 }
 
+Choices choices_of(const Options& options) {
+    return {options.keep_header, options.update};
+}
+
 // Files named as they are, in the current directory's settings. A problem that concerns every
 // file is reported once, and nothing is converted; names before the first that is to be
 // converted are answered before path.ini is read.
@@ -42,12 +46,12 @@ int convert_named_files(const Options& options, std::FILE* out) {
     if (first == options.names.end()) {
         return 0;
     }
-    const std::shared_ptr<const Folder> current = Folder::read({});
+    const std::shared_ptr<const Settings> current = Settings::of_current_directory();
     if (const std::optional<Report>& failure = current->failure()) {
         print(out, message_text(*failure));
         return exit_status(failure->message);
     }
-    Batch batch(workers_for(options), out);
+    Batch batch(workers_for(options), out, choices_of(options));
     for (auto it = first; it != options.names.end(); ++it) {
         batch.add(Job::convert(direction, current, *it));
     }
@@ -59,34 +63,36 @@ int convert_named_files(const Options& options, std::FILE* out) {
 // each in its own folder, and files named as they are in the current directory's settings.
 int convert_folders(const Options& options, bool dropped, std::FILE* out) {
     const Direction direction = direction_of(options);
-    Batch batch(workers_for(options), out);
-    std::shared_ptr<const Folder> current;
-    DroppedFiles dropped_files;
-    for (const std::string& name : options.names) {
-        if (platform::is_folder(name)) {
-            std::set<platform::FileKey> walked;
-            add_tree(name, dropped ? Direction::ToM32 : direction, walked, batch);
-            dropped_files.interrupt();
+    Batch batch(workers_for(options), out, choices_of(options));
+    Trees trees(direction, batch);
+    DroppedFiles dropped_files(direction, batch);
+    std::shared_ptr<const Settings> current;
+    for (const std::string& typed : options.names) {
+        // Dropped names are taken as Explorer hands them over, in their long form.
+        const platform::ExactName name =
+            dropped ? platform::exact_name(typed) : platform::ExactName{typed, typed};
+        if (platform::is_folder(name.system)) {
+            trees.walk(name.shown, name.system);
             continue;
         }
         // A folder named that is not there is missing, whatever its name holds.
         platform::FileState state;
-        if (!platform::stat(name, state)) {
-            batch.add(Job::line({Message::InputMissing, name}));
+        if (!platform::stat(platform::Folder::current(), name.system, state)) {
+            batch.add(Job::line({Message::InputMissing, name.shown}));
             continue;
         }
         if (dropped) {
-            dropped_files.add(name, batch);
+            dropped_files.add(name.shown, name.system);
             continue;
         }
-        if (is_input_name(direction, name) && !current) {
-            current = Folder::read({});
+        if (is_input_name(direction, typed) && !current) {
+            current = Settings::of_current_directory();
             if (current->failure()) {
                 batch.add(Job::line(*current->failure()));
             }
         }
-        if (!is_input_name(direction, name) || !current->failure()) {
-            batch.add(Job::convert(direction, current, name));
+        if (!is_input_name(direction, typed) || !current->failure()) {
+            batch.add(Job::convert(direction, current, typed));
         }
     }
     batch.drain();
@@ -116,6 +122,9 @@ int run(const std::vector<std::string>& arguments, std::FILE* out) {
         }
         if (options.names.empty()) {
             print(out, banner_text());
+            if (platform::started_from_explorer()) {
+                print(out, drop_hint_text());
+            }
             return 0;
         }
         // Explorer hands files dropped on the program over by their full names, and starts it in

@@ -4,6 +4,7 @@
 
 #include "driver/conversion.hpp"
 #include "m32/naming.hpp"
+#include "platform/text.hpp"
 
 namespace varnel::driver {
 
@@ -24,8 +25,9 @@ public:
         if (!readable || reader_.open({input_.state().size, read_file, &input_})) {
             return Report{Message::NotTga, job_.input()};
         }
-        image = {reader_.width(), reader_.height(),
-                 std::uint64_t{reader_.width()} * reader_.height() * 3};
+        image.width = reader_.width();
+        image.height = reader_.height();
+        image.needs = std::uint64_t{image.width} * image.height * 3;
         return std::nullopt;
     }
 
@@ -73,16 +75,30 @@ public:
 
     std::optional<Report> read_size(bool readable, Templates& templates, Image& image) override {
         const std::uint64_t size = input_.state().size;
+        m32::HeaderStart start;
         m32::TemplateBlock own;
         if (!readable || size < m32::kPixelRecordsOffset ||
             (size - m32::kPixelRecordsOffset) % m32::kRecordBytes != 0 ||
+            input_.read_at(0, start.data(), start.size()) != start.size() ||
             input_.read_at(m32::kTemplateBlockOffset, own.data(), own.size()) != own.size()) {
             return Report{Message::NotM32, job_.input()};
         }
         image.needs = size - m32::kPixelRecordsOffset;
-        std::optional<Report> failure = find_size(templates, image.needs / m32::kRecordBytes, own);
+        bool own_block = false;
+        std::optional<Report> failure =
+            find_size(templates, image.needs / m32::kRecordBytes, own, own_block);
         image.width = width_;
         image.height = height_;
+        // A game's own file may carry a header that a conversion in this folder would not write
+        // again: its TGA file comes back the same only where the header is kept.
+        const std::optional<std::string>& directory = job_.settings().directory();
+        const std::optional<m32::HeaderStart> forward =
+            directory ? m32::make_header_start(platform::header_text(
+                            m32::header_name(*directory, m32::renamed(job_.output(), "m32"))))
+                      : std::nullopt;
+        if (!failure && (!forward || *forward != start || !own_block)) {
+            image.note = Report{Message::HeaderNotKept, job_.input(), job_.output()};
+        }
         return failure;
     }
 
@@ -109,7 +125,7 @@ private:
     // A template of a size with as many records, and best one whose header block is the file's
     // own: exactly one such, or else exactly one that fits, tells the size.
     std::optional<Report> find_size(Templates& templates, std::uint64_t records,
-                                    const m32::TemplateBlock& own) {
+                                    const m32::TemplateBlock& own, bool& own_block) {
         constexpr std::uint64_t kLargestSide = 65535;
         std::vector<std::pair<std::uint16_t, std::uint16_t>> fitting;
         std::vector<std::pair<std::uint16_t, std::uint16_t>> same_block;
@@ -122,7 +138,7 @@ private:
             m32::TemplateBlock block;
             platform::FileKey key;
             const m32::TemplateRead read = templates.read(
-                m32::template_path(job_.folder().prefix(), size.first, size.second), block, key);
+                m32::template_path(job_.settings().prefix(), size.first, size.second), block, key);
             if (read != m32::TemplateRead::Missing) {
                 fitting.push_back(size);
             }
@@ -133,6 +149,7 @@ private:
         const auto& told = same_block.empty() ? fitting : same_block;
         if (told.size() == 1) {
             std::tie(width_, height_) = told.front();
+            own_block = !same_block.empty();
             return std::nullopt;
         }
         if (told.empty()) {

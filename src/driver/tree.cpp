@@ -1,5 +1,9 @@
 #include "driver/tree.hpp"
 
+#include <algorithm>
+
+#include "driver/path_ini.hpp"
+#include "m32/naming.hpp"
 #include "platform/folders.hpp"
 #include "platform/names.hpp"
 
@@ -7,79 +11,183 @@ namespace varnel::driver {
 
 namespace {
 
-// The folder's line and settings; its path.ini's failure instead of its files.
-std::shared_ptr<const Folder> begin_folder(const std::string& folder, const std::string& shown,
-                                           Batch& batch) {
-    batch.add(Job::line({Message::InFolder, shown}));
-    std::shared_ptr<const Folder> settings = Folder::read(folder);
-    if (settings->failure()) {
-        batch.add(Job::line(*settings->failure()));
-        return nullptr;
+// The last component of a folder's full path, as header names take it.
+std::optional<std::string> directory_of(const std::string& name) {
+    std::string full;
+    if (!platform::full_path(name, full)) {
+        return std::nullopt;
     }
-    return settings;
+    return m32::last_directory_component(full, platform::kDirectorySeparator);
 }
 
-// A bind mount of a folder inside itself is a loop that no link shows: every folder is walked
-// once.
-void walk(const std::string& folder, const std::string& shown, Direction direction,
-          std::set<platform::FileKey>& walked, Batch& batch) {
-    platform::FileState state;
-    std::vector<platform::FolderEntry> entries;
-    if (!platform::stat(folder, state) || !walked.insert(state.key).second ||
-        !platform::list_folder(folder, entries)) {
-        return;
+std::string without_separator(const std::string& name) {
+    return name.size() > 1 && (name.back() == '/' || name.back() == platform::kDirectorySeparator)
+               ? name.substr(0, name.size() - 1)
+               : name;
+}
+
+// The folder of the nearest path.ini above `root` that lies inside the current directory, the
+// current directory's included; none where the root does not lie inside it.
+std::shared_ptr<const platform::Folder> path_ini_above(const std::string& root) {
+    std::string full;
+    std::string current;
+    std::string below;
+    if (!platform::full_path(root, full) || !platform::current_directory(current) ||
+        !platform::within(current, full, below)) {
+        return nullptr;
     }
-    std::shared_ptr<const Folder> settings;
-    bool begun = false;
-    for (const platform::FolderEntry& entry : entries) {
-        if (entry.kind == platform::FolderEntry::Kind::File &&
-            is_taken_in_folder(direction, entry.name)) {
-            if (!begun) {
-                settings = begin_folder(folder, shown, batch);
-                begun = true;
-            }
-            if (settings) {
-                batch.add(Job::convert(direction, settings, entry.name));
-            }
+    const platform::Folder& here = platform::Folder::current();
+    for (std::string folder = below; !folder.empty();) {
+        folder = platform::dirname(without_separator(folder));
+        platform::File file;
+        if (file.open_for_reading(here, folder + kPathIniName) == platform::File::Opened::Yes) {
+            return platform::Folder::open(here, folder.empty() ? "." : folder, true);
         }
     }
-    settings.reset();
-    for (const platform::FolderEntry& entry : entries) {
-        if (entry.kind == platform::FolderEntry::Kind::Folder) {
-            walk(platform::in_folder(folder, entry.name), platform::in_folder(shown, entry.name),
-                 direction, walked, batch);
-        }
-    }
+    return nullptr;
+}
+
+// A file that its folder's template prefix names as a template: "<prefix><width>x<height>.m32".
+bool is_template(const Settings& settings, const std::string& name) {
+    const std::optional<std::pair<std::uint16_t, std::uint16_t>> size = m32::template_size(name);
+    platform::FileState file;
+    platform::FileState template_file;
+    return size && platform::stat(settings.folder(), name, file) &&
+           platform::stat(settings.templates(),
+                          m32::template_path(settings.prefix(), size->first, size->second),
+                          template_file) &&
+           file.key == template_file.key;
 }
 
 }  // namespace
 
-void add_tree(const std::string& root, Direction direction, std::set<platform::FileKey>& walked,
-              Batch& batch) {
-    walk(root, root, direction, walked, batch);
+Trees::Trees(Direction direction, Batch& batch) : direction_(direction), batch_(batch) {}
+
+void Trees::walk(const std::string& root, const std::string& system_root) {
+    const std::string& opened = system_root.empty() ? root : system_root;
+    std::shared_ptr<const platform::Folder> folder =
+        platform::Folder::open(platform::Folder::current(), opened, true);
+    if (!folder) {
+        batch_.add(Job::line({Message::FolderUnreadable, root}));
+        return;
+    }
+    enter(std::move(folder), root, directory_of(opened), path_ini_above(opened));
+    // Depth-first without recursion, so that no tree is too deep for the walk.
+    while (!levels_.empty()) {
+        Level& level = levels_.back();
+        if (level.folders.empty()) {
+            levels_.pop_back();
+            continue;
+        }
+        const std::string name = std::move(level.folders.back());
+        level.folders.pop_back();
+        const std::string shown = platform::in_folder(level.shown, name);
+        std::shared_ptr<const platform::Folder> child =
+            platform::Folder::open(*level.folder, name, false);
+        if (!child) {
+            batch_.add(Job::line({Message::FolderUnreadable, shown}));
+            continue;
+        }
+        enter(std::move(child), shown, name, level.path_ini);
+    }
 }
 
-void DroppedFiles::add(const std::string& name, Batch& batch) {
-    const std::string folder = platform::dirname(name);
-    if (!begun_ || folder != folder_) {
-        // A folder's line names it without the separator that ends it, but at a drive's root.
-        const std::string shown = folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder;
-        begun_ = true;
-        folder_ = folder;
-        settings_ = begin_folder(folder, shown, batch);
+// A bind mount of a folder inside itself is a loop that no link shows: every folder is walked
+// once.
+void Trees::enter(std::shared_ptr<const platform::Folder> folder, const std::string& shown,
+                  std::optional<std::string> directory,
+                  std::shared_ptr<const platform::Folder> path_ini) {
+    if (!walked_.insert(folder->key()).second) {
+        return;
     }
-    if (!settings_) {
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::list_folder(*folder, entries)) {
+        batch_.add(Job::line({Message::FolderUnreadable, shown}));
+        return;
+    }
+    Level level{std::move(folder), shown, std::move(path_ini), {}};
+    std::vector<std::string> files;
+    for (const platform::FolderEntry& entry : entries) {
+        if (entry.kind == platform::FolderEntry::Kind::Folder) {
+            level.folders.push_back(entry.name);
+        } else if (entry.name == kPathIniName) {
+            level.path_ini = level.folder;
+        } else if (is_taken_in_folder(direction_, entry.name)) {
+            files.push_back(entry.name);
+        }
+    }
+    std::reverse(level.folders.begin(), level.folders.end());
+    add_files(level, std::move(directory), std::move(files));
+    levels_.push_back(std::move(level));
+}
+
+void Trees::add_files(const Level& level, std::optional<std::string> directory,
+                      std::vector<std::string> files) {
+    if (files.empty()) {
+        return;
+    }
+    const std::shared_ptr<const Settings> settings =
+        Settings::read(level.folder, level.path_ini, std::move(directory), level.shown);
+    if (direction_ == Direction::ToTga && !settings->failure()) {
+        files.erase(
+            std::remove_if(files.begin(), files.end(),
+                           [&](const std::string& name) { return is_template(*settings, name); }),
+            files.end());
+    }
+    if (files.empty()) {
+        return;
+    }
+    if (settings->failure()) {
+        batch_.add(Job::line(*settings->failure(), level.shown));
+        return;
+    }
+    for (const std::string& name : files) {
+        batch_.add(Job::convert(direction_, settings, name));
+    }
+}
+
+DroppedFiles::DroppedFiles(Direction direction, Batch& batch)
+    : direction_(direction), batch_(batch) {}
+
+void DroppedFiles::add(const std::string& name, const std::string& system_name) {
+    const std::string folder = platform::dirname(name);
+    // A folder's line names it without the separator that ends it, but at a drive's root.
+    const std::string shown = folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder;
+    if (folder_.empty() || folder != folder_) {
+        folder_ = folder;
+        opened_ = platform::Folder::open(platform::Folder::current(),
+                                         platform::dirname(system_name), true);
+        settings_.reset();
+        if (!opened_) {
+            batch_.add(Job::line({Message::FolderUnreadable, shown}));
+        }
+    }
+    if (!opened_) {
         return;
     }
     const std::string bare = platform::last_part(name);
     const Direction direction =
-        is_taken_in_folder(Direction::ToTga, bare) ? Direction::ToTga : Direction::ToM32;
-    batch.add(Job::convert(direction, settings_, bare));
-}
-
-void DroppedFiles::interrupt() {
-    begun_ = false;
-    settings_.reset();
+        direction_ == Direction::ToM32 && is_taken_in_folder(Direction::ToTga, bare)
+            ? Direction::ToTga
+            : direction_;
+    // Named as typed in their folder: a name that is not to be converted is answered before
+    // the folder's path.ini is read.
+    if (!is_input_name(direction, bare)) {
+        batch_.add(Job::line(Job::convert(direction, nullptr, bare).report(), shown));
+        return;
+    }
+    if (!settings_) {
+        settings_ = Settings::read(
+            opened_, opened_,
+            m32::last_directory_component(without_separator(folder), platform::kDirectorySeparator),
+            shown);
+        if (settings_->failure()) {
+            batch_.add(Job::line(*settings_->failure(), shown));
+        }
+    }
+    if (!settings_->failure()) {
+        batch_.add(Job::convert(direction, settings_, bare));
+    }
 }
 
 }  // namespace varnel::driver

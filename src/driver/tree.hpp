@@ -1,36 +1,70 @@
 // The jobs of a run over folders, and of files dropped by their full names: each file converted
-// in its own folder by its bare name, exactly as a run in that folder would convert it, with that
-// folder's path.ini, under a line that names the folder.
+// in its own folder by its bare name, exactly as a run in that folder would convert it, under a
+// line that names the folder.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "driver/batch.hpp"
 #include "platform/file.hpp"
 
 namespace varnel::driver {
 
-// Every file below `root`, at any depth, that a folder's listing takes in the direction, folder
-// after folder: a folder's files, then its folders, each in the order of their names. A folder
-// with such files gets a line that names it, then its files, or without a path.ini the message
-// that says so once. Links to folders are not followed, and no folder is walked twice.
-void add_tree(const std::string& root, Direction direction, std::set<platform::FileKey>& walked,
-              Batch& batch);
-
-// Files dropped by their full names, each converted in its own folder, back to TGA where its
-// name ends in .m32 or .M32; the files of one folder that follow each other share its line.
-class DroppedFiles {
+// The trees of a run's folders, each folder walked once however the folders named overlap.
+class Trees {
 public:
-    void add(const std::string& name, Batch& batch);
-    // A folder's line comes again after other lines.
-    void interrupt();
+    Trees(Direction direction, Batch& batch);
+
+    // Every file below the folder `root`, at any depth, that a folder's listing takes in the
+    // direction, folder after folder: a folder's files, then its folders, each in the order of
+    // their names. A folder with such files gets a line that names it as reached from `shown`,
+    // then its files, or the message that it has no path.ini: a folder without one of its own
+    // uses the nearest one above it, up to the root and, where the root lies inside the current
+    // directory, up to the current directory. A folder that cannot be read is reported, and the
+    // rest of the tree walked. Links to folders below the root are not followed. With
+    // `system_root`, the root is opened by that name and shown by `root`.
+    void walk(const std::string& root, const std::string& system_root = {});
 
 private:
-    bool begun_ = false;
-    std::string folder_;
-    std::shared_ptr<const Folder> settings_;  // null where its path.ini failed
+    struct Level {
+        std::shared_ptr<const platform::Folder> folder;
+        std::string shown;
+        std::shared_ptr<const platform::Folder> path_ini;  // the nearest, or none
+        std::vector<std::string> folders;                  // those not yet walked, last first
+    };
+    void enter(std::shared_ptr<const platform::Folder> folder, const std::string& shown,
+               std::optional<std::string> directory,
+               std::shared_ptr<const platform::Folder> path_ini);
+    // The folder's files that are taken, with their folder's settings; a folder's templates
+    // never go back to TGA.
+    void add_files(const Level& level, std::optional<std::string> directory,
+                   std::vector<std::string> files);
+
+    Direction direction_;
+    Batch& batch_;
+    std::set<platform::FileKey> walked_;
+    std::vector<Level> levels_;  // from the root to the folder being walked
+};
+
+// Files dropped by their full names, each converted in its own folder: with ToTga only M32
+// files, otherwise an M32 file back to TGA and any other file to M32; the files of one folder
+// that follow each other share its line.
+class DroppedFiles {
+public:
+    DroppedFiles(Direction direction, Batch& batch);
+    // `name` as shown, `system_name` as opened.
+    void add(const std::string& name, const std::string& system_name);
+
+private:
+    Direction direction_;
+    Batch& batch_;
+    std::string folder_;  // of the last file; empty before the first
+    std::shared_ptr<const platform::Folder> opened_;
+    std::shared_ptr<const Settings> settings_;  // read once a file needs them
 };
 
 }  // namespace varnel::driver

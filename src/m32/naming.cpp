@@ -29,16 +29,30 @@ std::string header_name(const std::string& last_component, const std::string& ou
     return last_component + "/" + output_name;
 }
 
-bool has_template_form(const std::string& name) {
+std::optional<std::pair<std::uint16_t, std::uint16_t>> template_size(const std::string& name) {
     using platform::ascii_lower;
-    const std::size_t size = name.size();
-    if (size < 7 || name[size - 4] != '.' || ascii_lower(name[size - 3]) != 'm' ||
-        name.compare(size - 2, 2, "32") != 0) {
-        return false;
+    const std::size_t end = name.size() >= 4 ? name.size() - 4 : 0;
+    if (name.size() < 7 || name[end] != '.' || ascii_lower(name[end + 1]) != 'm' ||
+        name.compare(end + 2, 2, "32") != 0) {
+        return std::nullopt;
     }
-    const std::size_t x = name.find_last_not_of("0123456789", size - 5);
-    return x != std::string::npos && x > 0 && x + 1 < size - 4 && ascii_lower(name[x]) == 'x' &&
-           name[x - 1] >= '0' && name[x - 1] <= '9';
+    // Up to five digits for each side, either side of the x.
+    const auto number_before = [&](std::size_t at, unsigned long& value) {
+        std::size_t start = at;
+        while (start > 0 && at - start < 5 && name[start - 1] >= '0' && name[start - 1] <= '9') {
+            --start;
+        }
+        value = start == at ? 65536 : std::stoul(name.substr(start, at - start));
+        return start;
+    };
+    unsigned long width = 0;
+    unsigned long height = 0;
+    const std::size_t x = number_before(end, height);
+    if (x == 0 || x == end || ascii_lower(name[x - 1]) != 'x' ||
+        number_before(x - 1, width) == x - 1 || width > 65535 || height > 65535) {
+        return std::nullopt;
+    }
+    return std::make_pair(static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height));
 }
 
 }  // namespace varnel::m32

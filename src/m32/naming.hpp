@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/names.hpp"
 
@@ -26,8 +28,8 @@ std::string last_directory_component(const std::string& directory, char separato
 // "<last component>/<output name>".
 std::string header_name(const std::string& last_component, const std::string& output_name);
 
-// True where a name ends in the form a template's name has, "<width>x<height>.m32" (x and m in
-// either case), so that it may be read as one.
-bool has_template_form(const std::string& name);
+// The size a name ends in where it ends in the form a template's name has,
+// "<width>x<height>.m32" (x and m in either case).
+std::optional<std::pair<std::uint16_t, std::uint16_t>> template_size(const std::string& name);
 
 }  // namespace varnel::m32

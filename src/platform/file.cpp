@@ -111,9 +111,109 @@ bool FileState::operator==(const FileState& other) const {
     return key == other.key && size == other.size && modified == other.modified;
 }
 
-bool stat(const std::string& name, FileState& state) {
+Folder::Folder() = default;
+
+const Folder& Folder::current() {
+    static const Folder current;
+    return current;
+}
+
+Folder::~Folder() {
+#ifndef _WIN32
+    if (handle_ >= 0) {
+        ::close(handle_);
+    }
+#endif
+}
+
+bool Folder::is_current() const {
 #ifdef _WIN32
-    const HANDLE handle = open_to_know(system_name(name), false);
+    return path_.empty();
+#else
+    return handle_ < 0;
+#endif
+}
+
+const FileKey& Folder::key() const {
+    return key_;
+}
+
+#ifdef _WIN32
+std::wstring Folder::system_name(const std::string& name) const {
+    // Names of other folders and drives as the system reads them.
+    if (path_.empty() || is_absolute(name) || (name.size() >= 2 && name[1] == ':')) {
+        return platform::system_name(name);
+    }
+    // The root, \\?\C:\ or \\?\UNC\server\share\, which ".." never leaves.
+    std::size_t root = 7;
+    if (path_.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        root = std::min(path_.find(L'\\', path_.find(L'\\', 8) + 1) + 1, path_.size());
+    }
+    std::wstring path = name[0] == '\\' || name[0] == '/' ? path_.substr(0, root) : path_;
+    for (std::size_t start = 0; start < name.size();) {
+        const std::size_t end = std::min(name.find_first_of("\\/", start), name.size());
+        const std::string part = name.substr(start, end - start);
+        if (part == ".." && path.size() > root) {
+            path.resize(path.find_last_of(L'\\', path.size() - 2) + 1);
+        } else if (!part.empty() && part != "." && part != "..") {
+            path += wide(part) + (end < name.size() ? L"\\" : L"");
+        }
+        start = end + 1;
+    }
+    return path;
+}
+
+std::shared_ptr<const Folder> Folder::open(const Folder& parent, const std::string& name,
+                                           bool follow_links) {
+    std::wstring path = parent.system_name(name);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (!follow_links && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        return nullptr;
+    }
+    const HANDLE handle = open_to_know(path, false);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    if (!known) {
+        return nullptr;
+    }
+    std::shared_ptr<Folder> folder(new Folder);
+    if (path.back() != L'\\') {
+        path += L'\\';
+    }
+    folder->path_ = path;
+    folder->key_ = key_of(info);
+    return folder;
+}
+#else
+int Folder::handle() const {
+    return handle_ < 0 ? AT_FDCWD : handle_;
+}
+
+std::shared_ptr<const Folder> Folder::open(const Folder& parent, const std::string& name,
+                                           bool follow_links) {
+    const int fd = ::openat(parent.handle(), name.c_str(),
+                            O_RDONLY | O_DIRECTORY | kNoTerminal | (follow_links ? 0 : O_NOFOLLOW));
+    struct stat info {};
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::shared_ptr<Folder> folder(new Folder);
+    folder->handle_ = fd;
+    if (::fstat(fd, &info) != 0) {
+        return nullptr;
+    }
+    folder->key_ = key_of(info);
+    return folder;
+}
+#endif
+
+bool stat(const Folder& folder, const std::string& name, FileState& state) {
+#ifdef _WIN32
+    const HANDLE handle = open_to_know(folder.system_name(name), false);
     BY_HANDLE_FILE_INFORMATION info{};
     const bool known =
         handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
@@ -122,7 +222,7 @@ bool stat(const std::string& name, FileState& state) {
     }
 #else
     struct stat info {};
-    const bool known = ::stat(name.c_str(), &info) == 0;
+    const bool known = ::fstatat(folder.handle(), name.c_str(), &info, 0) == 0;
 #endif
     if (known) {
         state = state_of(info);
@@ -130,36 +230,50 @@ bool stat(const std::string& name, FileState& state) {
     return known;
 }
 
-FileKey FolderKeys::key_of_name(const std::string& name) {
+bool exists(const Folder& folder, const std::string& name) {
+#ifdef _WIN32
+    return GetFileAttributesW(folder.system_name(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    struct stat info {};
+    return ::fstatat(folder.handle(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+#endif
+}
+
+FileKey FolderKeys::key_of_name(const Folder& folder, const std::string& name) {
 #ifdef _WIN32
     // The name as the system reads it: absolute, trailing dots and spaces gone, in one case.
-    std::wstring full = system_name(name);
+    std::wstring full = folder.system_name(name);
     CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
     const std::string path = narrow(full);
+    const Folder& in = Folder::current();
 #else
     const std::string& path = name;
+    const Folder& in = folder;
 #endif
-    std::string folder = dirname(path);
-    if (folder.empty()) {
-        folder = ".";
+    std::string parent = dirname(path);
+    if (parent.empty()) {
+        parent = ".";
     }
-    auto known = known_.find(folder);
+    auto known = known_.find({in.key(), parent});
     if (known == known_.end()) {
         // A run that meets many folders keeps only the ones it met last.
         if (known_.size() >= 64) {
             known_.clear();
         }
         FileState state;
-        known =
-            known_.emplace(folder, stat(folder, state) ? state.key : FileKey{0, 0, folder}).first;
+        known = known_
+                    .emplace(std::make_pair(in.key(), parent),
+                             stat(in, parent, state) ? state.key : FileKey{0, 0, parent})
+                    .first;
     }
     FileKey key = known->second;
     key.name += last_part(path);
     return key;
 }
 
-NameKeys FolderKeys::keys_of(const std::string& name, const FileState* state) {
-    NameKeys keys{std::nullopt, key_of_name(name)};
+NameKeys FolderKeys::keys_of(const Folder& folder, const std::string& name,
+                             const FileState* state) {
+    NameKeys keys{std::nullopt, key_of_name(folder, name)};
     if (state != nullptr) {
         keys.file = state->key;
     }
@@ -203,17 +317,17 @@ bool File::close() {
     return closed;
 }
 
-File::Opened File::open_for_reading(const std::string& name) {
+File::Opened File::open_for_reading(const Folder& folder, const std::string& name) {
     close();
     state_ = {};
 #ifdef _WIN32
-    const std::wstring path = system_name(name);
+    const std::wstring path = folder.system_name(name);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return means_missing(GetLastError()) ? Opened::Missing : Opened::Failed;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return stat(name, state_) ? Opened::NotRegular : Opened::Failed;
+        return stat(folder, name, state_) ? Opened::NotRegular : Opened::Failed;
     }
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -227,13 +341,13 @@ File::Opened File::open_for_reading(const std::string& name) {
     const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
 #else
     // Without O_NONBLOCK, opening a pipe would wait for a writer.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | kNoTerminal);
+    const int fd = ::openat(folder.handle(), name.c_str(), O_RDONLY | O_NONBLOCK | kNoTerminal);
     struct stat info {};
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
             return Opened::Missing;
         }
-        if (::stat(name.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+        if (::fstatat(folder.handle(), name.c_str(), &info, 0) != 0 || S_ISREG(info.st_mode)) {
             return Opened::Failed;
         }
         state_ = state_of(info);
@@ -255,15 +369,16 @@ File::Opened File::open_for_reading(const std::string& name) {
     return Opened::Yes;
 }
 
-bool File::create_new(const SystemName& name) {
+bool File::create_new([[maybe_unused]] const Folder& folder, const SystemName& name) {
     close();
 #ifdef _WIN32
     const HANDLE handle =
-        CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     handle_ = handle == INVALID_HANDLE_VALUE ? kNone : handle;
 #else
-    handle_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kNoTerminal, 0600);
+    handle_ = ::openat(folder.handle(), name.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kNoTerminal, 0600);
 #endif
     return is_open();
 }

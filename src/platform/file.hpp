@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/names.hpp"
 
@@ -38,20 +40,61 @@ struct FileState {
     bool operator==(const FileState& other) const;
 };
 
+// A folder that names are taken in: the current directory, or a folder opened by its handle,
+// whose names are reached however deep it lies, since no path to it is spelled out.
+class Folder {
+public:
+    // The current directory, where names are taken as they are given.
+    Folder();
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // The folder `name` in `parent`: a link to a folder only where `follow_links`. Null where
+    // there is no such folder or it cannot be opened.
+    static std::shared_ptr<const Folder> open(const Folder& parent, const std::string& name,
+                                              bool follow_links);
+    // The current directory's folder, for names given as they are.
+    static const Folder& current();
+    // Which folder it is; none for the current directory.
+    const FileKey& key() const;
+    bool is_current() const;
+#ifdef _WIN32
+    // The system's name for a name taken in the folder: the folder's exact name and the name's
+    // parts, with "." and ".." gone, so that parts Windows would otherwise change (trailing dots
+    // and spaces, device names such as "con") stay as they are.
+    std::wstring system_name(const std::string& name) const;
+#else
+    // The handle the *at calls take names in.
+    int handle() const;
+#endif
+
+private:
+#ifdef _WIN32
+    std::wstring path_;  // \\?\ form, ending in a separator; empty for the current directory
+#else
+    int handle_ = -1;  // none for the current directory
+#endif
+    FileKey key_;
+};
+
 // The state of the file a name stands for, links followed; false when there is none.
-bool stat(const std::string& name, FileState& state);
+bool stat(const Folder& folder, const std::string& name, FileState& state);
+
+// True when something has the name: a file, a folder, a link even where it leads nowhere.
+bool exists(const Folder& folder, const std::string& name);
 
 // Keys of names by their folders. The folders asked about are kept, since a run's files mostly
 // share a few.
 class FolderKeys {
 public:
     // The key of the name's folder, and the name.
-    FileKey key_of_name(const std::string& name);
+    FileKey key_of_name(const Folder& folder, const std::string& name);
     // Both keys of a name, `state` being that of its file where it holds one.
-    NameKeys keys_of(const std::string& name, const FileState* state);
+    NameKeys keys_of(const Folder& folder, const std::string& name, const FileState* state);
 
 private:
-    std::map<std::string, FileKey> known_;
+    std::map<std::pair<FileKey, std::string>, FileKey> known_;
 };
 
 // Reads the mask new files are made with, which the call that reads it also sets: once, before any
@@ -86,11 +129,11 @@ public:
 
     // Opens an existing regular file for reading, and notes its state. A pipe or device is never
     // waited on; a folder is not opened, but its state noted.
-    Opened open_for_reading(const std::string& name);
+    Opened open_for_reading(const Folder& folder, const std::string& name);
     // Creates a file for writing that must not exist under that name in any form (a link in its
     // place is refused), readable and writable by its owner alone. It takes no memory and no lock,
     // so that an interruption can come while it runs.
-    bool create_new(const SystemName& name);
+    bool create_new(const Folder& folder, const SystemName& name);
 
     bool is_open() const;
     // False when the system reports that what was written could not be stored.

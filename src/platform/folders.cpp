@@ -10,7 +10,9 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace varnel::platform {
@@ -20,14 +22,16 @@ namespace {
 
 // A link counts as the file it leads to, and a link to a folder not at all; the entry's own type,
 // where the system gives it, saves a look at the file.
-bool kind_of(const std::string& path, unsigned char type, FolderEntry::Kind& kind) {
+bool kind_of(int folder, const char* name, unsigned char type, FolderEntry::Kind& kind) {
     if (type == DT_REG || type == DT_DIR) {
         kind = type == DT_DIR ? FolderEntry::Kind::Folder : FolderEntry::Kind::File;
         return true;
     }
     struct stat info {};
-    if ((type != DT_LNK && type != DT_UNKNOWN) || ::lstat(path.c_str(), &info) != 0 ||
-        (S_ISLNK(info.st_mode) && (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))) {
+    if ((type != DT_LNK && type != DT_UNKNOWN) ||
+        ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (S_ISLNK(info.st_mode) &&
+         (::fstatat(folder, name, &info, 0) != 0 || !S_ISREG(info.st_mode)))) {
         return false;
     }
     kind = S_ISDIR(info.st_mode) ? FolderEntry::Kind::Folder : FolderEntry::Kind::File;
@@ -47,13 +51,11 @@ bool is_folder(const std::string& name) {
 #endif
 }
 
-bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
+bool list_folder(const Folder& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
-    const std::string path = folder.empty() ? "." : folder;
 #ifdef _WIN32
-    const std::string all = path + (path.back() == '\\' || path.back() == '/' ? "*" : "\\*");
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileExW(system_name(all).c_str(), FindExInfoBasic, &found,
+    const HANDLE search = FindFirstFileExW(folder.system_name("*").c_str(), FindExInfoBasic, &found,
                                            FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -72,14 +74,20 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries) {
     } while (FindNextFileW(search, &found) != 0);
     FindClose(search);
 #else
-    DIR* dir = ::opendir(path.c_str());
+    // A listing of its own, since the listing moves the handle it reads through.
+    const int listed = ::openat(folder.handle(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
     if (dir == nullptr) {
+        if (listed >= 0) {
+            ::close(listed);
+        }
         return false;
     }
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         FolderEntry::Kind kind = FolderEntry::Kind::File;
-        if (name != "." && name != ".." && kind_of(path + "/" + name, entry->d_type, kind)) {
+        if (name != "." && name != ".." &&
+            kind_of(folder.handle(), entry->d_name, entry->d_type, kind)) {
             entries.push_back({name, kind});
         }
     }
@@ -116,11 +124,16 @@ bool matches_pattern(const std::u16string& name, const std::u16string& pattern) 
     return p == pattern.size();
 }
 
-std::vector<std::string> expand_pattern(const std::string& name) {
+std::vector<std::string> expand_pattern(const std::string& name,
+                                        [[maybe_unused]] bool folders_too) {
 #ifdef _WIN32
     const std::string pattern = last_part(name);
     std::vector<FolderEntry> entries;
-    if (pattern.find_first_of("*?") == std::string::npos || !list_folder(dirname(name), entries)) {
+    const std::shared_ptr<const Folder> folder =
+        pattern.find_first_of("*?") == std::string::npos
+            ? nullptr
+            : Folder::open(Folder::current(), dirname(name).empty() ? "." : dirname(name), true);
+    if (!folder || !list_folder(*folder, entries)) {
         return {name};
     }
     // The system matches short 8.3 names too, and folders: only files whose own names match.
@@ -132,7 +145,8 @@ std::vector<std::string> expand_pattern(const std::string& name) {
     const std::u16string wanted = folded(pattern);
     std::vector<std::string> matches;
     for (const FolderEntry& entry : entries) {
-        if (entry.kind == FolderEntry::Kind::File && matches_pattern(folded(entry.name), wanted)) {
+        if ((entry.kind == FolderEntry::Kind::File || folders_too) &&
+            matches_pattern(folded(entry.name), wanted)) {
             matches.push_back(dirname(name) + entry.name);
         }
     }

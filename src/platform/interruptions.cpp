@@ -25,6 +25,8 @@ std::atomic<bool> g_reserved[kSlots];
 // Each slot's unfinished file. Its name is taken by an exchange, so that only one of the
 // interruption and the slot's owner ever uses it once the file is done with.
 std::atomic<Name> g_names[kSlots];
+// The folder each slot's name is in: set before the name, so that whoever takes the name finds it.
+std::atomic<int> g_folders[kSlots];
 
 // Threads inside a creation step, and whether an interruption is ending the process: an
 // interruption allows no more steps and waits for those under way, so that it finds every file.
@@ -54,12 +56,12 @@ void stop_new_files() {
 }
 
 void remove_unfinished_files() {
-    for (std::atomic<Name>& slot : g_names) {
-        if (const Name name = slot.exchange(nullptr)) {
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (const Name name = g_names[slot].exchange(nullptr)) {
 #ifdef _WIN32
             DeleteFileW(name);
 #else
-            ::unlink(name);
+            ::unlinkat(g_folders[slot].load(), name, 0);
 #endif
         }
     }
@@ -193,10 +195,14 @@ UnfinishedFile::~UnfinishedFile() {
     }
 }
 
-bool UnfinishedFile::track(const SystemName::value_type* name) {
+bool UnfinishedFile::track([[maybe_unused]] const Folder& folder,
+                           const SystemName::value_type* name) {
     if (slot_ < 0) {
         return false;
     }
+#ifndef _WIN32
+    g_folders[slot_].store(folder.handle());
+#endif
     g_names[slot_].store(name);
     tracking_ = true;
     return true;

@@ -4,6 +4,7 @@
 // interruption would have ended it. A file-size limit makes writes fail instead.
 #pragma once
 
+#include "platform/file.hpp"
 #include "platform/names.hpp"
 
 namespace varnel::platform {
@@ -22,12 +23,13 @@ public:
     UnfinishedFile& operator=(const UnfinishedFile&) = delete;
 
     // Makes a file by calling make(), in a step that no interruption comes between, and tracks
-    // `name` when it is made. The name must stay as it is while it is tracked. False when the
-    // file was not made: make() failed, no place could be reserved, or the process is ending.
+    // `name` in `folder` when it is made. The name and the folder must stay as they are while it
+    // is tracked. False when the file was not made: make() failed, no place could be reserved, or
+    // the process is ending.
     template <typename Make>
-    bool create(const SystemName& name, Make&& make) {
+    bool create(const Folder& folder, const SystemName& name, Make&& make) {
         const CreationStep step;
-        if (!step.allowed() || !track(name.c_str())) {
+        if (!step.allowed() || !track(folder, name.c_str())) {
             return false;
         }
         if (make()) {
@@ -55,7 +57,7 @@ private:
         bool allowed_;
     };
 
-    bool track(const SystemName::value_type* name);
+    bool track(const Folder& folder, const SystemName::value_type* name);
 
     int slot_;
     bool tracking_ = false;

@@ -1,13 +1,14 @@
 #include "platform/names.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
+
+#include "platform/text.hpp"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-
-#include "platform/text.hpp"
 #else
 #include <limits.h>
 #include <stdlib.h>
@@ -134,6 +135,46 @@ bool is_absolute(const std::string& name) {
 #else
     return starts_with(name, "/");
 #endif
+}
+
+ExactName exact_name(const std::string& full_name) {
+#ifdef _WIN32
+    std::string separated = full_name;
+    std::replace(separated.begin(), separated.end(), '/', '\\');
+    std::string exact = long_path_form(separated);
+    const std::wstring typed = wide(exact);
+    const DWORD size = GetLongPathNameW(typed.c_str(), nullptr, 0);
+    std::wstring long_name(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetLongPathNameW(typed.c_str(), long_name.data(), size);
+    if (length > 0 && length < size) {
+        long_name.resize(length);
+        exact = narrow(long_name);
+    }
+    const std::string shown = exact.rfind("\\\\?\\UNC\\", 0) == 0 ? "\\" + exact.substr(7)
+                              : exact.rfind("\\\\?\\", 0) == 0    ? exact.substr(4)
+                                                                  : exact;
+    return {shown, exact};
+#else
+    return {full_name, full_name};
+#endif
+}
+
+bool within(const std::string& outer, const std::string& inner, std::string& below) {
+    const bool ends =
+        !outer.empty() && (outer.back() == '/' || outer.back() == kDirectorySeparator);
+    const std::string base = ends ? outer : outer + kDirectorySeparator;
+    const std::string start = inner.size() + 1 == base.size() ? inner + kDirectorySeparator
+                                                              : inner.substr(0, base.size());
+    const bool same = start.size() == base.size() &&
+                      std::equal(start.begin(), start.end(), base.begin(), [](char a, char b) {
+#ifdef _WIN32
+                          return ascii_lower(a) == ascii_lower(b);
+#else
+            return a == b;
+#endif
+                      });
+    below = same && inner.size() > base.size() ? inner.substr(base.size()) : std::string();
+    return same;
 }
 
 std::string in_folder(const std::string& folder, const std::string& name) {

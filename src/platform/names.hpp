@@ -45,4 +45,17 @@ std::string in_folder(const std::string& folder, const std::string& name);
 // True when a name is absolute: it names the same file whatever the current directory is.
 bool is_absolute(const std::string& name);
 
+// A full name as Explorer hands a dropped file over: `shown` in its long form (on Windows, not
+// its 8.3 one) as messages and header names show it; `system` the same as the system is to take
+// it exactly, trailing dots and spaces and device names such as "con" included.
+struct ExactName {
+    std::string shown;
+    std::string system;
+};
+ExactName exact_name(const std::string& full_name);
+
+// True when the full path `inner` is `outer` or lies below it (letters of either case alike on
+// Windows); `below` gets the rest of `inner`.
+bool within(const std::string& outer, const std::string& inner, std::string& below);
+
 }  // namespace varnel::platform

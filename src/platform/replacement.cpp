@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 #include "platform/system_keys.hpp"
 
@@ -16,8 +17,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <vector>
 #endif
 
 namespace varnel::platform {
@@ -25,8 +24,8 @@ namespace varnel::platform {
 namespace {
 
 #ifdef _WIN32
-bool key_of_name(const std::string& name, FileKey& key) {
-    const HANDLE handle = open_to_know(system_name(name), true);
+bool key_of_name(const Folder& folder, const std::string& name, FileKey& key) {
+    const HANDLE handle = open_to_know(folder.system_name(name), true);
     BY_HANDLE_FILE_INFORMATION info{};
     const bool known = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info);
     if (handle != INVALID_HANDLE_VALUE) {
@@ -49,6 +48,53 @@ bool follow_link(const std::wstring& link, std::string& target) {
     return length > 0 && length < 32768;
 }
 
+// Programs that open files just closed (scanners, indexers, sync clients) hold them for a moment:
+// a move or a removal they block is tried again for this long.
+constexpr ULONGLONG kHeldMilliseconds = 3000;
+
+bool held(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// Calls `step` until it succeeds, fails for another reason than a file being held, or the time
+// runs out; the last error stays the step's.
+template <typename Step>
+bool patiently(Step&& step) {
+    const ULONGLONG deadline = GetTickCount64() + kHeldMilliseconds;
+    while (!step()) {
+        const DWORD error = GetLastError();
+        if (!held(error) || GetTickCount64() > deadline) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+// The new file's bytes written into the output's name, which has no file any more: the last way
+// to put the new file in place while another program holds it under its own name.
+bool copy_into_place(const Folder& folder, const std::string& from, const std::wstring& to) {
+    File in;
+    File out;
+    if (in.open_for_reading(folder, from) != File::Opened::Yes || !out.create_new(folder, to)) {
+        return false;
+    }
+    std::vector<std::uint8_t> piece(std::size_t{1} << 20);
+    bool copied = true;
+    for (std::uint64_t at = 0; copied && at < in.state().size;) {
+        const std::size_t got = in.read_at(at, piece.data(), piece.size());
+        copied = got > 0 && out.write_at(at, piece.data(), got);
+        at += got;
+    }
+    if (out.close() && copied) {
+        return true;
+    }
+    DeleteFileW(to.c_str());
+    return false;
+}
+
 // The name the file has on the disk, for a name that may be its short 8.3 form.
 bool reached_by_long_name(const std::wstring& path) {
     WIN32_FIND_DATAW found{};
@@ -63,9 +109,9 @@ bool reached_by_long_name(const std::wstring& path) {
                                 TRUE) == CSTR_EQUAL;
 }
 #else
-bool key_of_name(const std::string& name, FileKey& key) {
+bool key_of_name(const Folder& folder, const std::string& name, FileKey& key) {
     struct stat info {};
-    if (::lstat(name.c_str(), &info) != 0) {
+    if (::fstatat(folder.handle(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
     key = key_of(info);
@@ -75,20 +121,21 @@ bool key_of_name(const std::string& name, FileKey& key) {
 // The system follows a link in a sticky folder that everyone may write to only for the link's
 // owner or the folder's (protected_symlinks on Linux): another user's link planted there must not
 // lead this process's output onto a file of its choosing.
-bool may_follow(const std::string& link, const struct stat& link_info) {
-    const std::string folder = dirname(link);
+bool may_follow(const Folder& folder, const std::string& link, const struct stat& link_info) {
+    const std::string parent = dirname(link);
     struct stat info {};
-    if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) {
+    if (::fstatat(folder.handle(), parent.empty() ? "." : parent.c_str(), &info, 0) != 0) {
         return false;
     }
     const bool shared = (info.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
     return !shared || link_info.st_uid == ::geteuid() || link_info.st_uid == info.st_uid;
 }
 
-bool read_link(const std::string& link, std::string& text) {
+bool read_link(const Folder& folder, const std::string& link, std::string& text) {
     std::vector<char> buffer(256);
     for (;;) {
-        const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        const ssize_t length =
+            ::readlinkat(folder.handle(), link.c_str(), buffer.data(), buffer.size());
         if (length < 0) {
             return false;
         }
@@ -100,9 +147,9 @@ bool read_link(const std::string& link, std::string& text) {
     }
 }
 
-bool rename_keeping_existing(const char* from, const char* to) {
+bool rename_keeping_existing(int folder, const char* from, const char* to) {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) {
         return true;
     }
     if (errno != EINVAL && errno != ENOSYS) {
@@ -110,20 +157,21 @@ bool rename_keeping_existing(const char* from, const char* to) {
     }
 #endif
     // A second name fails where the name exists; the first then goes.
-    if (::link(from, to) != 0) {
+    if (::linkat(folder, from, folder, to, 0) != 0) {
         return false;
     }
-    ::unlink(from);
+    ::unlinkat(folder, from, 0);
     return true;
 }
 #endif
 
 // The output's place but for the key of its folder and name.
-OutputPlace output_as_it_is(const std::string& name) {
+OutputPlace output_as_it_is(const Folder& folder, const std::string& name) {
     OutputPlace place;
+    place.folder = &folder;
     place.target = name;
 #ifdef _WIN32
-    std::wstring path = system_name(name);
+    std::wstring path = folder.system_name(name);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0) {
         return place;
@@ -133,7 +181,7 @@ OutputPlace output_as_it_is(const std::string& name) {
         if (!follow_link(path, place.target)) {
             return place;
         }
-        path = system_name(place.target);
+        path = folder.system_name(place.target);
         if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0) {
             return place;
         }
@@ -158,13 +206,17 @@ OutputPlace output_as_it_is(const std::string& name) {
         place.state = OutputPlace::State::Replaceable;
         place.keys.file = key_of(info);
         place.access = {data.dwFileAttributes, 0, 0, true};
+        place.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+        place.modified =
+            static_cast<std::int64_t>(std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
+                                      info.ftLastWriteTime.dwLowDateTime);
     }
     CloseHandle(probe);
     return place;
 #else
     struct stat info {};
     for (int links = 0;; ++links) {
-        if (::lstat(place.target.c_str(), &info) != 0) {
+        if (::fstatat(folder.handle(), place.target.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             // A link that leads nowhere yet: the output is made where it leads.
             return place;
         }
@@ -172,7 +224,8 @@ OutputPlace output_as_it_is(const std::string& name) {
             break;
         }
         std::string link;
-        if (links == 40 || !may_follow(place.target, info) || !read_link(place.target, link)) {
+        if (links == 40 || !may_follow(folder, place.target, info) ||
+            !read_link(folder, place.target, link)) {
             place.state = OutputPlace::State::Refused;
             return place;
         }
@@ -182,10 +235,18 @@ OutputPlace output_as_it_is(const std::string& name) {
     place.access = {static_cast<std::uint32_t>(info.st_mode & 07777),
                     static_cast<std::uint32_t>(info.st_uid),
                     static_cast<std::uint32_t>(info.st_gid), true};
+    place.size = static_cast<std::uint64_t>(info.st_size);
+#ifdef __APPLE__
+    const timespec& modified = info.st_mtimespec;
+#else
+    const timespec& modified = info.st_mtim;
+#endif
+    place.modified = static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + modified.tv_nsec;
     // A file without any write permission bit is read-only by the user's wish, even for root, who
     // could write it anyway.
-    const bool replaceable = S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0 &&
-                             ::faccessat(AT_FDCWD, place.target.c_str(), W_OK, AT_EACCESS) == 0;
+    const bool replaceable =
+        S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0 &&
+        ::faccessat(folder.handle(), place.target.c_str(), W_OK, AT_EACCESS) == 0;
     place.state = replaceable ? OutputPlace::State::Replaceable : OutputPlace::State::Refused;
     return place;
 #endif
@@ -193,9 +254,9 @@ OutputPlace output_as_it_is(const std::string& name) {
 
 }  // namespace
 
-OutputPlace stat_output(const std::string& name, FolderKeys& folders) {
-    OutputPlace place = output_as_it_is(name);
-    place.keys.folder_and_name = folders.key_of_name(place.target);
+OutputPlace stat_output(const Folder& folder, const std::string& name, FolderKeys& folders) {
+    OutputPlace place = output_as_it_is(folder, name);
+    place.keys.folder_and_name = folders.key_of_name(folder, place.target);
     return place;
 }
 
@@ -215,6 +276,7 @@ const File& Replacement::file() const {
 
 bool Replacement::begin(const OutputPlace& place) {
     abandon();
+    folder_ = place.folder;
     target_ = place.target;
     replaces_existing_ = place.state == OutputPlace::State::Replaceable;
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -222,9 +284,13 @@ bool Replacement::begin(const OutputPlace& place) {
         std::snprintf(name, sizeof name, ".varnel-%016llx.tmp",
                       static_cast<unsigned long long>(random_()));
         temporary_ = dirname(target_) + name;
-        system_temporary_ = system_name(temporary_);
-        if (tracking_.create(system_temporary_,
-                             [&] { return file_.create_new(system_temporary_); })) {
+#ifdef _WIN32
+        system_temporary_ = folder_->system_name(temporary_);
+#else
+        system_temporary_ = temporary_;
+#endif
+        if (tracking_.create(*folder_, system_temporary_,
+                             [&] { return file_.create_new(*folder_, system_temporary_); })) {
             file_.give_access(place.access);
             return true;
         }
@@ -238,7 +304,7 @@ Put Replacement::finish(Existing existing) {
     // bears it is neither renamed nor removed.
     FileKey named;
     FileKey open;
-    if (!key_of_name(temporary_, named) || !file_.current_key(open) || !(named == open)) {
+    if (!key_of_name(*folder_, temporary_, named) || !file_.current_key(open) || !(named == open)) {
         tracking_.forget();
         file_.close();
         temporary_.clear();
@@ -248,27 +314,52 @@ Put Replacement::finish(Existing existing) {
         abandon();
         return Put::Failed;
     }
-    const SystemName target = system_name(target_);
+#ifdef _WIN32
+    const SystemName target = folder_->system_name(target_);
+#else
+    const SystemName& target = target_;
+#endif
     const bool keep_existing = existing == Existing::Keep;
 #ifdef _WIN32
+    const wchar_t* from = system_temporary_.c_str();
+    const auto move = [&](DWORD flags) {
+        return patiently([&] { return MoveFileExW(from, target.c_str(), flags) != 0; });
+    };
     bool put = false;
     if (keep_existing) {
-        put = MoveFileExW(system_temporary_.c_str(), target.c_str(), 0) != 0;
+        put = move(0);
     } else if (replaces_existing_) {
-        // The replaced file keeps its attributes and access list.
-        put = ReplaceFileW(target.c_str(), system_temporary_.c_str(), nullptr,
-                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0 ||
-              (GetLastError() == ERROR_FILE_NOT_FOUND &&
-               MoveFileExW(system_temporary_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+        // The replaced file keeps its attributes and access list. Where Windows has removed it
+        // but could not move the new file into its place (error 1176, another program holding
+        // the new file), or it is gone, the new file goes there by itself.
+        bool gone = false;
+        put = patiently([&] {
+            if (ReplaceFileW(target.c_str(), from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                             nullptr, nullptr) != 0) {
+                return true;
+            }
+            const DWORD error = GetLastError();
+            gone = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_FILE_NOT_FOUND;
+            SetLastError(error);
+            return false;
+        });
+        put = put || (gone && (move(MOVEFILE_REPLACE_EXISTING) ||
+                               copy_into_place(*folder_, temporary_, target)));
     } else {
-        put = MoveFileExW(system_temporary_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+        put = move(MOVEFILE_REPLACE_EXISTING);
     }
-    const bool taken =
-        !put && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS);
+    const DWORD error = GetLastError();
+    const bool taken = !put && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+    if (put && GetFileAttributesW(from) != INVALID_FILE_ATTRIBUTES) {
+        // Copied into place: the new file itself goes.
+        abandon();
+        return Put::Done;
+    }
 #else
+    const int in = folder_->handle();
     const bool put = keep_existing
-                         ? rename_keeping_existing(system_temporary_.c_str(), target.c_str())
-                         : ::rename(system_temporary_.c_str(), target.c_str()) == 0;
+                         ? rename_keeping_existing(in, system_temporary_.c_str(), target.c_str())
+                         : ::renameat(in, system_temporary_.c_str(), in, target.c_str()) == 0;
     const bool taken = !put && errno == EEXIST;
 #endif
     if (!put) {
@@ -285,14 +376,14 @@ void Replacement::abandon() {
         // Whatever took the new file's name meanwhile is left to its taker.
         FileKey named;
         FileKey open;
-        const bool ours = !file_.is_open() || (key_of_name(temporary_, named) &&
+        const bool ours = !file_.is_open() || (key_of_name(*folder_, temporary_, named) &&
                                                file_.current_key(open) && named == open);
         file_.close();
         if (ours) {
 #ifdef _WIN32
-            DeleteFileW(system_temporary_.c_str());
+            patiently([&] { return DeleteFileW(system_temporary_.c_str()) != 0; });
 #else
-            ::unlink(system_temporary_.c_str());
+            ::unlinkat(folder_->handle(), system_temporary_.c_str(), 0);
 #endif
         }
         temporary_.clear();

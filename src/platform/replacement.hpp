@@ -22,15 +22,18 @@ struct OutputPlace {
         Refused,      // a folder or other non-file, a read-only file, a link not to be followed
     };
     State state = State::Missing;
+    const Folder* folder = nullptr;  // where `target` is taken
     std::string target;  // where the output goes: the name, or the file at the end of its links
     NameKeys keys;       // the file it replaces, where known, and the folder and name it will have
     Access access;       // what the output keeps of the file it replaces
+    std::uint64_t size = 0;     // of the file it replaces
+    std::int64_t modified = 0;  // when that file last changed, as FileState counts
 };
 
 // A link is followed only where the system would follow it for this process: not from a folder
 // that everyone may write to and that is sticky, unless the process or the folder's owner owns
 // the link.
-OutputPlace stat_output(const std::string& name, FolderKeys& folders);
+OutputPlace stat_output(const Folder& folder, const std::string& name, FolderKeys& folders);
 
 // What becomes of a file that has the output's name when the new file is put in place.
 enum class Existing { Replace, Keep };
@@ -62,6 +65,7 @@ public:
 private:
     UnfinishedFile tracking_;
     std::mt19937_64 random_;
+    const Folder* folder_ = &Folder::current();
     std::string target_;
     std::string temporary_;
     SystemName system_temporary_;

@@ -33,8 +33,9 @@ AlphaSaid extension_attributes(const Input& input) {
         !read_exact(input, offset + kAttributesTypeOffset, &attributes, 1)) {
         return AlphaSaid::Nothing;
     }
-    return attributes <= 2 ? AlphaSaid::NotAlpha : attributes <= 4 ? AlphaSaid::Alpha
-                                                                   : AlphaSaid::Nothing;
+    return attributes <= 2   ? AlphaSaid::NotAlpha
+           : attributes <= 4 ? AlphaSaid::Alpha
+                             : AlphaSaid::Nothing;
 }
 
 using m32::kRecordBytes;
@@ -189,10 +190,9 @@ Failure Reader::scan_stored_rows(RowCheck&& check) {
     }
     for (std::uint32_t first = 0; first < rows; first += chunk_rows_) {
         const std::uint32_t count = std::min(chunk_rows_, rows - first);
-        const bool read =
-            layout_.rle ? rle_.stored(chunk_.get(), std::uint64_t{count} * width()) ==
-                              Decoded::Complete
-                        : read_stored(first, count);
+        const bool read = layout_.rle ? rle_.stored(chunk_.get(), std::uint64_t{count} * width()) ==
+                                            Decoded::Complete
+                                      : read_stored(first, count);
         if (!read) {
             return ends_early();
         }

@@ -1,7 +1,9 @@
 // TGA files made from M32 records: type 2, 32 bits a pixel, 8 alpha bits, rows stored bottom row
 // first (the format's default, which readers that ignore the origin bit read right too), pixels
 // B, G, R, A. A TGA 2.0 extension area says the alpha bytes are alpha, so that alpha that is 0
-// everywhere reads back as it is, and the file converts back to the records it was made from.
+// everywhere reads back as it is, and the file converts back to the records it was made from:
+// after the pixels, or in a file whose pixels pass 4 GiB, which the footer's offset cannot reach
+// beyond, before them in a colour map that true-colour readers skip.
 #pragma once
 
 #include <cstddef>

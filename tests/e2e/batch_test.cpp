@@ -3,6 +3,15 @@
 // two conversions at once.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "scene.hpp"
 #include "tga_builder.hpp"
 
@@ -126,6 +135,88 @@ TEST(Batch, FilesThatDependOnEachOtherKeepTheirOrder) {
 #endif
     }
 }
+
+#ifndef _WIN32
+// A 32-bit image whose alpha is 0 everywhere: its whole first look at the pixels comes before its
+// template is read, which leaves a file that starts with it at the same time time to go first.
+std::string slow_to_read_its_template() {
+    TgaFields fields;
+    fields.width = 2048;
+    fields.height = 2048;
+    fields.pixel_bits = 32;
+    return tga_header(fields) + std::string(std::size_t{2048} * 2048 * 4, '\0');
+}
+
+// A template is the file it is, whatever link leads to it: a later file that replaces it waits
+// until an earlier file has read it, and a file whose template an earlier file makes reads it
+// once that file is done.
+TEST(Batch, ATemplateReachedByALinkIsTheFileItLeadsTo) {
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const Scene scene;
+        scene.put("a.tga", slow_to_read_its_template());
+        scene.put("b.tga", classic_tga(4, 4, 5));
+        const std::string small = scene.put_template(4, 4);
+        const std::string old_b = template_bytes(968 + 16, 77);
+        scene.put("b.m32", old_b);
+        std::filesystem::create_symlink("../stone/b.m32", scene.root() / "tpl" / "2048x2048.m32");
+        EXPECT_EQ(scene.run({"-j", "2", "a.tga", "b.tga"}).status, 0);
+        EXPECT_TRUE(scene.read("a.m32").substr(256, 712) == old_b.substr(256, 712))
+            << "a.tga read its template after b.tga had replaced it";
+        EXPECT_TRUE(scene.read("b.m32").substr(256, 712) == small.substr(256, 712));
+    }
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE("made by an earlier file, run " + std::to_string(run));
+        const Scene scene;
+        scene.put("a.tga", slow_to_read_its_template());
+        scene.put("b.tga", classic_tga(4, 4, 6));
+        const std::string large = scene.put_template(2048, 2048);
+        std::filesystem::create_symlink("../stone/a.m32", scene.root() / "tpl" / "4x4.m32");
+        const ToolRun converted = scene.run({"-j", "2", "a.tga", "b.tga"});
+        EXPECT_EQ(converted.output,
+                  progress_lines("a.tga", 2048, 2048) + progress_lines("b.tga", 4, 4));
+        EXPECT_EQ(converted.status, 0);
+        EXPECT_TRUE(scene.read("b.m32").substr(256, 712) == large.substr(256, 712));
+    }
+}
+
+// A template rewritten in place while a run converts, its size and time kept as a copy that
+// keeps them leaves them, is read as it stands by every file begun after the change.
+TEST(Batch, ATemplateRewrittenInPlaceIsReadAsItStands) {
+    namespace fs = std::filesystem;
+    const Scene scene;
+    scene.put("a.tga", classic_tga(4096, 4096, 1));
+    scene.put("b.tga", classic_tga(4096, 4096, 2));
+    const std::string old_template = scene.put_template(4096, 4096);
+    const fs::path template_file = scene.root() / "tpl" / "4096x4096.m32";
+    const fs::file_time_type time = fs::last_write_time(template_file);
+    const StartedVarnel child = scene.start({"-j", "1", "a.tga", "b.tga"});
+    // a.tga's new file is made once its template is read.
+    const auto making = [&] {
+        for (const auto& entry : fs::directory_iterator(scene.dir())) {
+            if (entry.path().extension() == ".tmp") {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (!making()) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    const std::string new_template = template_bytes(old_template.size(), 123);
+    {
+        std::fstream rewritten(template_file, std::ios::in | std::ios::out | std::ios::binary);
+        rewritten.write(new_template.data(), static_cast<std::streamsize>(new_template.size()));
+    }
+    fs::last_write_time(template_file, time);
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+    ::close(child.output);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(scene.read("a.m32").substr(256, 712) == old_template.substr(256, 712));
+    EXPECT_TRUE(scene.read("b.m32").substr(256, 712) == new_template.substr(256, 712));
+}
+#endif
 
 TEST(Batch, AMissingPathIniIsReportedOnceAndNothingConverted) {
     const MixedSet set;

@@ -39,7 +39,10 @@ TEST(ToTga, SizeIsTheTemplateOfTheRecordCountToldApartByItsBlock) {
         std::string output;
         int status;
     } cases[] = {
-        {"one template", false, 0, lines_for("16x16"), 0},
+        {"one template, whose block is not the file's", false, 0,
+         lines_for("16x16") + line("art.m32 has a header of its own: convert art.tga with "
+                                   "--keep-header to put it back as it was.\n"),
+         0},
         {"two, the first's block", true, 16, lines_for("16x16"), 0},
         {"two, the second's block", true, 8, lines_for("8x32"), 0},
         {"two, neither block",
@@ -141,7 +144,7 @@ TEST(ToTga, AlphaThatIsZeroEverywhereComesBackAsItWas) {
 // run there would convert it; a folder without TGA files needs none, and one without its
 // path.ini is said once while the rest of the tree converts.
 TEST(Tree, EveryFolderConvertsWithItsOwnPathIni) {
-    const Scene scene("work");
+    const Scene scene("work", std::nullopt);
     scene.put_template(4, 2);
 #ifdef _WIN32
     const std::string sep = "\\";

@@ -1,5 +1,9 @@
 #include "scene.hpp"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace varnel::testing {
 
 namespace fs = std::filesystem;
@@ -45,6 +49,18 @@ ToolRun Scene::run(const std::vector<std::string>& arguments) const {
 }
 
 #ifndef _WIN32
+ToolRun Scene::run_as_user(const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& writable) const {
+    if (::geteuid() != 0) {
+        return run(arguments);
+    }
+    for (const std::string& folder : writable) {
+        fs::permissions(dir_ / folder, fs::perms::all, fs::perm_options::add);
+    }
+    return run_varnel(dir_, arguments,
+                      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+}
+
 StartedVarnel Scene::start(const std::vector<std::string>& arguments, const ProcessLimit* limit,
                            int closed_stream) const {
     return start_varnel(dir_, arguments, limit, closed_stream);

@@ -49,6 +49,13 @@ public:
 
     ToolRun run(const std::vector<std::string>& arguments) const;
 #ifndef _WIN32
+    // The same as a user without the administrator's rights, for whom permissions bind: as the
+    // user nobody where the tests run as root, who may then read the scene but write only the
+    // folders `writable` names.
+    ToolRun run_as_user(const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& writable) const;
+#endif
+#ifndef _WIN32
     // varnel started in the current directory and left running, for runs that are interrupted,
     // watched or limited while they convert.
     StartedVarnel start(const std::vector<std::string>& arguments,

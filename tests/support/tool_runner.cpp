@@ -173,11 +173,14 @@ std::vector<std::string> varnel_command() {
     return words;
 }
 
-ToolRun run_varnel(const fs::path& folder, const std::vector<std::string>& arguments) {
+ToolRun run_varnel(const fs::path& folder, const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& before) {
     TempFolder capture;
     const fs::path out_file = capture.path / "stdout";
     const fs::path err_file = capture.path / "stderr";
-    std::vector<std::string> words = varnel_command();
+    std::vector<std::string> words = before;
+    const std::vector<std::string> varnel = varnel_command();
+    words.insert(words.end(), varnel.begin(), varnel.end());
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::string command;
     for (const std::string& word : words) {

@@ -19,9 +19,11 @@ struct ToolRun {
 // arguments when the tests run a cross build under one on the build machine.
 std::vector<std::string> varnel_command();
 
-// Runs varnel with `arguments` in `folder`. The captured output is kept outside that folder, so
-// that the folder holds only what the run left there.
-ToolRun run_varnel(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+// Runs varnel with `arguments` in `folder`, through the program and arguments `before` where
+// there are any. The captured output is kept outside that folder, so that the folder holds only
+// what the run left there.
+ToolRun run_varnel(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& before = {});
 
 #ifndef _WIN32
 // A limit on the started process (setrlimit), such as RLIMIT_FSIZE.

@@ -21,7 +21,9 @@ struct Failing : Source, Sink {
         return at == step ? std::optional<Report>(Report{message, "in.tga"}) : std::nullopt;
     }
     std::optional<Report> read_size(bool, Templates&, Image& image) override {
-        image = {3, 2, 24};
+        image.width = 3;
+        image.height = 2;
+        image.needs = 24;
         return fail(Step::Size, Message::NotTga);
     }
     std::optional<Report> prepare(Image&) override {
@@ -39,7 +41,7 @@ struct Failing : Source, Sink {
         damage_looked_for = true;
         return std::nullopt;
     }
-    std::optional<Report> plan(Templates&, const Image&) override {
+    std::optional<Report> plan(Templates&, const platform::OutputPlace&, const Image&) override {
         return fail(Step::Plan, Message::TemplateMissing);
     }
     std::optional<Report> shape(const platform::OutputPlace&, const Image&,
@@ -53,6 +55,9 @@ struct Failing : Source, Sink {
     void finish_rows(const std::uint8_t*, const platform::Room&, std::uint16_t) const override {}
     Report name_taken() const override {
         return {Message::TgaExists, "in.m32"};
+    }
+    bool uses_template(const platform::OutputPlace&, const Image&) const override {
+        return false;
     }
 
     Step at;
@@ -86,8 +91,10 @@ TEST(Conversion, EveryStepsFailureLeavesByTheOnePath) {
         if (c.existing == platform::Existing::Replace) {
             testing::write_bytes(folder.path / "in.m32", "the old output");
         }
+        const std::shared_ptr<const platform::Folder> opened =
+            platform::Folder::open(platform::Folder::current(), folder.path.string(), true);
         const Job job =
-            Job::convert(Direction::ToM32, Folder::read(folder.path.string() + "/"), "in.tga");
+            Job::convert(Direction::ToM32, Settings::read(opened, opened, "stone", ""), "in.tga");
         Workspace workspace;
         Schedule schedule;
         schedule.begin(0);

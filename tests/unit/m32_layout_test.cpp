@@ -54,7 +54,8 @@ TEST(TemplateBlock, IsBytes256To967OfATemplateOfAtLeast968Bytes) {
         TemplateBlock block;
         block.fill(0xEE);
         platform::File file;
-        const TemplateRead result = read_template(file, file.open_for_reading(path), block);
+        const TemplateRead result =
+            read_template(file, file.open_for_reading(platform::Folder::current(), path), block);
         EXPECT_EQ(static_cast<int>(result), static_cast<int>(c.result)) << c.size << " bytes";
         if (result == TemplateRead::Ok) {
             const std::string copied(reinterpret_cast<const char*>(block.data()), block.size());

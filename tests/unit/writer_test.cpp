@@ -70,7 +70,8 @@ Writer::Opened open_at(Writer& writer, const fs::path& target, std::uint16_t wid
     shape.row_bytes = std::size_t{width} * kRecordBytes;
     shape.rows = height;
     shape.from_the_end = order == RowOrder::BottomFirst;
-    return writer.open(platform::stat_output(target.string(), folders), shape);
+    return writer.open(platform::stat_output(platform::Folder::current(), target.string(), folders),
+                       shape);
 }
 
 bool finished(Writer& writer) {
@@ -279,7 +280,8 @@ TEST(Replacement, KeepingWhatExistsRefusesANameTakenMeanwhile) {
         const fs::path target = folder.path / "art.tga";
         platform::FolderKeys folders;
         platform::Replacement replacement;
-        ASSERT_TRUE(replacement.begin(platform::stat_output(target.string(), folders)));
+        ASSERT_TRUE(replacement.begin(
+            platform::stat_output(platform::Folder::current(), target.string(), folders)));
         const std::uint8_t bytes[] = {1, 2, 3};
         ASSERT_TRUE(replacement.file().write_at(0, bytes, sizeof bytes));
         write_bytes(target, "taken meanwhile");
