@@ -3,6 +3,7 @@
 #include <new>
 
 #include "driver/messages.hpp"
+#include "platform/interruptions.hpp"
 
 namespace varnel::driver {
 
@@ -24,23 +25,48 @@ Batch::Entry& Batch::entry(std::size_t file) {
     return entries_[file - shown_];
 }
 
-void Batch::show(Entry& entry, const std::string& text) {
-    const std::string& heading = entry.job.heading();
-    if (!entry.shown && !heading.empty() && heading != heading_) {
+void Batch::show(const std::string& heading, bool& shown, const std::string& text) {
+    if (!shown && !heading.empty() && heading != heading_) {
         print(out_, message_text({Message::InFolder, heading}));
         heading_ = heading;
     }
-    entry.shown = true;
+    shown = true;
     print(out_, text);
 }
 
+// A saved file's lines come out whole once it is done, so that those of one that reads as
+// damaged, which its writer may not be done with, can be kept aside.
 void Batch::print_line(std::size_t file, const std::string& text) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (file == shown_) {
-        show(entry(file), text);
+    Entry& e = entry(file);
+    if (file == shown_ && e.job.trigger() != Trigger::Saved) {
+        show(e.job.heading(), e.shown, text);
     } else {
-        entry(file).held += text;
+        e.held += text;
     }
+}
+
+void Batch::finish_lines(Entry& e) {
+    if (e.held.empty()) {
+        return;
+    }
+    if (e.job.trigger() == Trigger::Saved && e.failure && is_about_the_input(*e.failure)) {
+        aside_.push_back({e.job.heading(), e.job.input(), e.held});
+    } else {
+        show(e.job.heading(), e.shown, e.held);
+    }
+    e.held.clear();
+}
+
+std::vector<Batch::Aside> Batch::take_aside() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::move(aside_);
+}
+
+void Batch::show_aside(const Aside& aside) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    bool shown = false;
+    show(aside.heading, shown, aside.text);
 }
 
 bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& lock) {
@@ -54,13 +80,18 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
     lock.unlock();
     const Print lines = [&](const std::string& text) { print_line(file, text); };
     int status = 0;
+    std::optional<Message> failed;
     try {
         std::optional<Report> failure = job.report();
-        if (job.converts()) {
+        if (platform::stop_requested()) {
+            // The program is stopping: the conversion under way ends whole, no other begins.
+            failure.reset();
+        } else if (job.converts()) {
             failure = Conversion(workspace, job, schedule_, file, lines, choices_).run();
         }
         if (failure) {
             status = exit_status(failure->message);
+            failed = failure->message;
             lines(message_text(*failure));
         }
     } catch (const std::bad_alloc&) {
@@ -76,14 +107,20 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
     schedule_.done(file);
     lock.lock();
     entry(file).status = status;
+    entry(file).failure = failed;
     entry(file).done = true;
     while (!entries_.empty() && entries_.front().done) {
+        finish_lines(entries_.front());
         status_ = status_ != 0 ? status_ : entries_.front().status;
         entries_.pop_front();
         ++shown_;
-        if (!entries_.empty() && !entries_.front().held.empty()) {
-            show(entries_.front(), entries_.front().held);
-            entries_.front().held.clear();
+        if (entries_.empty()) {
+            break;
+        }
+        Entry& next = entries_.front();
+        if (!next.held.empty() && next.job.trigger() != Trigger::Saved) {
+            show(next.job.heading(), next.shown, next.held);
+            next.held.clear();
         }
     }
     changed_.notify_all();
@@ -100,7 +137,8 @@ void Batch::help() {
 
 void Batch::add(Job job) {
     std::unique_lock<std::mutex> lock(mutex_);
-    entries_.push_back({std::move(job), {}});
+    Entry added{std::move(job), {}, 0, std::nullopt, false, false};
+    entries_.push_back(std::move(added));
     const std::size_t waiting = shown_ + entries_.size() - next_;
     if (waiting > 1 && helpers_.size() + 1 < workers_) {
         try {

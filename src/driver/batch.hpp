@@ -35,11 +35,23 @@ public:
     // The status of the first job in order that failed, or 0.
     int status() const;
 
+    // The lines of a saved file that read as damaged, kept aside instead of shown.
+    struct Aside {
+        std::string heading;
+        std::string input;
+        std::string text;
+    };
+    // Those kept aside since the last call.
+    std::vector<Aside> take_aside();
+    // Shows lines kept aside, after their folder's line where that is not the last one shown.
+    void show_aside(const Aside& aside);
+
 private:
     struct Entry {
         Job job;
         std::string held;  // lines not yet shown
         int status = 0;
+        std::optional<Message> failure;
         bool shown = false;  // some of its lines
         bool done = false;
     };
@@ -47,8 +59,10 @@ private:
     bool convert_next(Workspace& workspace, std::unique_lock<std::mutex>& lock);
     void help();
     void print_line(std::size_t file, const std::string& text);
-    // Shows the entry's text, after its folder's line where that is not the last one shown.
-    void show(Entry& entry, const std::string& text);
+    // Shows text of the job, after its folder's line where that is not the last one shown.
+    void show(const std::string& heading, bool& shown, const std::string& text);
+    // The lines of a job that is done and first of those not yet shown.
+    void finish_lines(Entry& entry);
     Entry& entry(std::size_t file);
 
     unsigned workers_;
@@ -62,6 +76,7 @@ private:
     std::size_t shown_ = 0;      // the number of the first of them
     std::size_t next_ = 0;       // the first job not yet taken
     std::string heading_;        // the folder whose line was shown last
+    std::vector<Aside> aside_;
     int status_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> helpers_;

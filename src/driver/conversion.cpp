@@ -9,12 +9,6 @@ namespace varnel::driver {
 
 namespace {
 
-// Problems of the input, which are reported before any problem on the output side.
-bool is_input_side(Message message) {
-    return message == Message::Damaged || message == Message::Unsupported ||
-           message == Message::NotTga || message == Message::NotM32;
-}
-
 // The new output's memory and file are gone whatever way a conversion leaves by.
 struct DiscardUnfinished {
     platform::OutputFile& output;
@@ -104,7 +98,7 @@ std::optional<Report> Conversion::convert(Source& source, Sink& sink) {
     Image image;
     const std::optional<Report> size =
         source.read_size(opened == platform::File::Opened::Yes, *this, image);
-    if (choices_.update && !size && up_to_date(sink, image)) {
+    if (job_.trigger() == Trigger::OutOfDate && !size && up_to_date(sink, image)) {
         return std::nullopt;
     }
     print_("Processing " + job_.input() + "\n");
@@ -117,7 +111,7 @@ std::optional<Report> Conversion::convert(Source& source, Sink& sink) {
         return failure;
     }
     std::optional<Report> outcome = write(source, sink, image);
-    if (outcome && !is_input_side(outcome->message) && input_.is_open()) {
+    if (outcome && !is_about_the_input(outcome->message) && input_.is_open()) {
         if (std::optional<Report> damage = source.find_damage()) {
             return damage;
         }

@@ -43,8 +43,6 @@ struct Workspace {
 // How a run converts every file.
 struct Choices {
     bool keep_header = false;  // an existing M32 output of the image's size keeps its header
-    bool update = false;       // only files whose output is missing or older than what it is
-                               // made of
 };
 
 // The image a source holds.

@@ -99,11 +99,12 @@ bool is_taken_in_folder(Direction direction, const std::string& name) {
 Job::Job(Report report) : report_(std::move(report)) {}
 
 Job Job::convert(Direction direction, std::shared_ptr<const Settings> settings,
-                 const std::string& name) {
+                 const std::string& name, Trigger trigger) {
     const Rules& r = rules(direction);
     Job job(Report{r.not_named});
     if (is_input_name(direction, name)) {
         job.direction_ = direction;
+        job.trigger_ = trigger;
         job.settings_ = std::move(settings);
         job.input_ = name;
         job.output_ = m32::renamed(name, r.output_ending);
@@ -123,6 +124,10 @@ bool Job::converts() const {
 
 Direction Job::direction() const {
     return direction_;
+}
+
+Trigger Job::trigger() const {
+    return trigger_;
 }
 
 const Settings& Job::settings() const {

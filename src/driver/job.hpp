@@ -56,6 +56,14 @@ private:
 
 enum class Direction { ToM32, ToTga };
 
+// Why a file is converted, which says how.
+enum class Trigger {
+    Asked,      // named, or met in a folder: converted, its lines shown as they come
+    OutOfDate,  // the same, but only where its output is missing or older than what it is made of
+    Saved,      // just saved, in a watched folder: its lines held until it is done, and where it
+                // reads as damaged, until its writer is surely done with it
+};
+
 // Whether a name given to a run is one to convert: one that holds "tga" or "TGA" anywhere (with
 // ToTga "m32" or "M32"), case-sensitive, the directory part included.
 bool is_input_name(Direction direction, const std::string& name);
@@ -70,7 +78,7 @@ public:
     // The conversion of a name in a folder; a name that is not an input name of the direction
     // gets the line that says so instead.
     static Job convert(Direction direction, std::shared_ptr<const Settings> settings,
-                       const std::string& name);
+                       const std::string& name, Trigger trigger = Trigger::Asked);
     // A line printed in place of a file, after the line of the folder `heading` names, if any.
     static Job line(Report report, std::string heading = {});
 
@@ -78,6 +86,7 @@ public:
     // With converts(): the direction, the settings of the file's folder, the name the file is
     // given by (as messages name it), and its output's, made by the naming rule.
     Direction direction() const;
+    Trigger trigger() const;
     const Settings& settings() const;
     const std::string& input() const;
     const std::string& output() const;
@@ -92,6 +101,7 @@ private:
     Report report_;
     std::string heading_;
     Direction direction_ = Direction::ToM32;
+    Trigger trigger_ = Trigger::Asked;
     std::shared_ptr<const Settings> settings_;
     std::string input_;
     std::string output_;

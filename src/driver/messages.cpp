@@ -41,6 +41,11 @@ constexpr Row kRows[] = {
     {Message::FolderUnreadable, "Couldn't read the folder %s !\n", 1},
     {Message::HeaderNotKept,
      "%s has a header of its own: convert %s with --keep-header to put it back as it was.\n", 0},
+    {Message::WatchLimit,
+     "Couldn't watch %s: the system lets too few folders be watched for this tree; raise %s !\n",
+     -1},
+    {Message::NoWatch, "Couldn't watch %s: this system tells varnel of no changes to folders !\n",
+     -1},
 };
 
 // Each message has its row, at the place of its number.
@@ -64,6 +69,11 @@ thread_local std::size_t t_failed_allocation = 0;
 
 int exit_status(Message message) {
     return row(message).status;
+}
+
+bool is_about_the_input(Message message) {
+    return message == Message::Damaged || message == Message::Unsupported ||
+           message == Message::NotTga || message == Message::NotM32;
 }
 
 std::string message_text(const Report& report) {

@@ -37,6 +37,9 @@ enum class Message {
     FolderUnreadable,
     // An M32 file taken back whose header a conversion in its folder would not write again.
     HeaderNotKept,
+    // Watching folders: more than the system lets one watch, and a system with no watch.
+    WatchLimit,
+    NoWatch,
     Count,  // not a message: the table must have a row for each of those above
 };
 
@@ -48,6 +51,9 @@ struct Report {
 };
 
 int exit_status(Message message);
+
+// Problems of the input itself, which are reported before any problem on the output side.
+bool is_about_the_input(Message message);
 
 // The message's text with its "%s" filled in order.
 std::string message_text(const Report& report);

@@ -8,7 +8,7 @@ namespace varnel::driver {
 
 namespace {
 
-enum class Effect { Workers, Folders, ToTga, KeepHeader, Update, Help, Version };
+enum class Effect { Workers, Folders, ToTga, KeepHeader, Update, Watch, Help, Version };
 
 // Windows users ask a console program for help with "/?".
 #ifdef _WIN32
@@ -36,6 +36,11 @@ constexpr Option kOptions[] = {
      {"--update"},
      "",
      "convert only files whose output is missing or older than the file, its template or path.ini"},
+    {Effect::Watch,
+     {"--watch"},
+     "",
+     "as -r --update, then convert each file below the folders named once it is saved, until "
+     "Ctrl-C"},
     {Effect::Help, {"-h", "--help", kWindowsHelp}, "", "show this text"},
     {Effect::Version, {"--version"}, "", "show the version"},
 };
@@ -108,6 +113,10 @@ Options parse_options(const std::vector<std::string>& arguments) {
                 break;
             case Effect::Update:
                 options.update = true;
+                break;
+            case Effect::Watch:
+                options.watch = true;
+                options.folders = true;
                 break;
             case Effect::Help:
                 options.show = first_show ? Options::Show::Help : options.show;

@@ -16,6 +16,7 @@ struct Options {
     bool folders = false;
     bool keep_header = false;
     bool update = false;
+    bool watch = false;
     std::vector<std::string> names;
 };
 

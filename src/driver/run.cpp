@@ -8,6 +8,7 @@
 #include "driver/messages.hpp"
 #include "driver/options.hpp"
 #include "driver/tree.hpp"
+#include "driver/watch.hpp"
 #include "platform/console.hpp"
 #include "platform/folders.hpp"
 #include "platform/names.hpp"
@@ -28,8 +29,12 @@ Direction direction_of(const Options& options) {
     return options.to_tga ? Direction::ToTga : Direction::ToM32;
 }
 
+Trigger trigger_of(const Options& options) {
+    return options.update ? Trigger::OutOfDate : Trigger::Asked;
+}
+
 Choices choices_of(const Options& options) {
-    return {options.keep_header, options.update};
+    return {options.keep_header};
 }
 
 // Files named as they are, in the current directory's settings. A problem that concerns every
@@ -53,7 +58,7 @@ int convert_named_files(const Options& options, std::FILE* out) {
     }
     Batch batch(workers_for(options), out, choices_of(options));
     for (auto it = first; it != options.names.end(); ++it) {
-        batch.add(Job::convert(direction, current, *it));
+        batch.add(Job::convert(direction, current, *it, trigger_of(options)));
     }
     batch.drain();
     return batch.status();
@@ -64,8 +69,8 @@ int convert_named_files(const Options& options, std::FILE* out) {
 int convert_folders(const Options& options, bool dropped, std::FILE* out) {
     const Direction direction = direction_of(options);
     Batch batch(workers_for(options), out, choices_of(options));
-    Trees trees(direction, batch);
-    DroppedFiles dropped_files(direction, batch);
+    Trees trees(direction, trigger_of(options), batch);
+    DroppedFiles dropped_files(direction, trigger_of(options), batch);
     std::shared_ptr<const Settings> current;
     for (const std::string& typed : options.names) {
         // Dropped names are taken as Explorer hands them over, in their long form.
@@ -92,7 +97,7 @@ int convert_folders(const Options& options, bool dropped, std::FILE* out) {
             }
         }
         if (!is_input_name(direction, typed) || !current->failure()) {
-            batch.add(Job::convert(direction, current, typed));
+            batch.add(Job::convert(direction, current, typed, trigger_of(options)));
         }
     }
     batch.drain();
@@ -132,6 +137,9 @@ int run(const std::vector<std::string>& arguments, std::FILE* out) {
         const bool dropped =
             std::all_of(options.names.begin(), options.names.end(), platform::is_absolute) &&
             platform::started_from_explorer();
+        if (options.watch) {
+            return watch_folders(options, workers_for(options), out);
+        }
         if (options.folders || dropped) {
             return convert_folders(options, dropped, out);
         }

@@ -5,13 +5,21 @@
 #include "driver/path_ini.hpp"
 #include "m32/naming.hpp"
 #include "platform/folders.hpp"
+#include "platform/interruptions.hpp"
 #include "platform/names.hpp"
 
 namespace varnel::driver {
 
 namespace {
 
-// The last component of a folder's full path, as header names take it.
+std::string without_separator(const std::string& name) {
+    return name.size() > 1 && (name.back() == '/' || name.back() == platform::kDirectorySeparator)
+               ? name.substr(0, name.size() - 1)
+               : name;
+}
+
+}  // namespace
+
 std::optional<std::string> directory_of(const std::string& name) {
     std::string full;
     if (!platform::full_path(name, full)) {
@@ -20,14 +28,6 @@ std::optional<std::string> directory_of(const std::string& name) {
     return m32::last_directory_component(full, platform::kDirectorySeparator);
 }
 
-std::string without_separator(const std::string& name) {
-    return name.size() > 1 && (name.back() == '/' || name.back() == platform::kDirectorySeparator)
-               ? name.substr(0, name.size() - 1)
-               : name;
-}
-
-// The folder of the nearest path.ini above `root` that lies inside the current directory, the
-// current directory's included; none where the root does not lie inside it.
 std::shared_ptr<const platform::Folder> path_ini_above(const std::string& root) {
     std::string full;
     std::string current;
@@ -47,7 +47,6 @@ std::shared_ptr<const platform::Folder> path_ini_above(const std::string& root) 
     return nullptr;
 }
 
-// A file that its folder's template prefix names as a template: "<prefix><width>x<height>.m32".
 bool is_template(const Settings& settings, const std::string& name) {
     const std::optional<std::pair<std::uint16_t, std::uint16_t>> size = m32::template_size(name);
     platform::FileState file;
@@ -59,9 +58,8 @@ bool is_template(const Settings& settings, const std::string& name) {
            file.key == template_file.key;
 }
 
-}  // namespace
-
-Trees::Trees(Direction direction, Batch& batch) : direction_(direction), batch_(batch) {}
+Trees::Trees(Direction direction, Trigger trigger, Batch& batch, TreeObserver* observer)
+    : direction_(direction), trigger_(trigger), batch_(batch), observer_(observer) {}
 
 void Trees::walk(const std::string& root, const std::string& system_root) {
     const std::string& opened = system_root.empty() ? root : system_root;
@@ -71,9 +69,15 @@ void Trees::walk(const std::string& root, const std::string& system_root) {
         batch_.add(Job::line({Message::FolderUnreadable, root}));
         return;
     }
-    enter(std::move(folder), root, directory_of(opened), path_ini_above(opened));
+    walk(std::move(folder), root, directory_of(opened), path_ini_above(opened));
+}
+
+void Trees::walk(std::shared_ptr<const platform::Folder> folder, const std::string& shown,
+                 std::optional<std::string> directory,
+                 std::shared_ptr<const platform::Folder> path_ini) {
+    enter(std::move(folder), shown, std::move(directory), std::move(path_ini));
     // Depth-first without recursion, so that no tree is too deep for the walk.
-    while (!levels_.empty()) {
+    while (!levels_.empty() && !platform::stop_requested()) {
         Level& level = levels_.back();
         if (level.folders.empty()) {
             levels_.pop_back();
@@ -81,14 +85,14 @@ void Trees::walk(const std::string& root, const std::string& system_root) {
         }
         const std::string name = std::move(level.folders.back());
         level.folders.pop_back();
-        const std::string shown = platform::in_folder(level.shown, name);
+        const std::string child_shown = platform::in_folder(level.shown, name);
         std::shared_ptr<const platform::Folder> child =
             platform::Folder::open(*level.folder, name, false);
         if (!child) {
-            batch_.add(Job::line({Message::FolderUnreadable, shown}));
+            batch_.add(Job::line({Message::FolderUnreadable, child_shown}));
             continue;
         }
-        enter(std::move(child), shown, name, level.path_ini);
+        enter(std::move(child), child_shown, name, level.path_ini);
     }
 }
 
@@ -104,6 +108,9 @@ void Trees::enter(std::shared_ptr<const platform::Folder> folder, const std::str
     if (!platform::list_folder(*folder, entries)) {
         batch_.add(Job::line({Message::FolderUnreadable, shown}));
         return;
+    }
+    if (observer_ != nullptr) {
+        observer_->entered(folder, shown);
     }
     Level level{std::move(folder), shown, std::move(path_ini), {}};
     std::vector<std::string> files;
@@ -128,6 +135,9 @@ void Trees::add_files(const Level& level, std::optional<std::string> directory,
     }
     const std::shared_ptr<const Settings> settings =
         Settings::read(level.folder, level.path_ini, std::move(directory), level.shown);
+    if (observer_ != nullptr && !settings->failure()) {
+        observer_->read(*settings);
+    }
     if (direction_ == Direction::ToTga && !settings->failure()) {
         files.erase(
             std::remove_if(files.begin(), files.end(),
@@ -142,12 +152,12 @@ void Trees::add_files(const Level& level, std::optional<std::string> directory,
         return;
     }
     for (const std::string& name : files) {
-        batch_.add(Job::convert(direction_, settings, name));
+        batch_.add(Job::convert(direction_, settings, name, trigger_));
     }
 }
 
-DroppedFiles::DroppedFiles(Direction direction, Batch& batch)
-    : direction_(direction), batch_(batch) {}
+DroppedFiles::DroppedFiles(Direction direction, Trigger trigger, Batch& batch)
+    : direction_(direction), trigger_(trigger), batch_(batch) {}
 
 void DroppedFiles::add(const std::string& name, const std::string& system_name) {
     const std::string folder = platform::dirname(name);
@@ -186,7 +196,7 @@ void DroppedFiles::add(const std::string& name, const std::string& system_name) 
         }
     }
     if (!settings_->failure()) {
-        batch_.add(Job::convert(direction, settings_, bare));
+        batch_.add(Job::convert(direction, settings_, bare, trigger_));
     }
 }
 

@@ -42,12 +42,16 @@ bool kind_of(int folder, const char* name, unsigned char type, FolderEntry::Kind
 #endif
 
 bool is_folder(const std::string& name) {
+    return is_folder(Folder::current(), name);
+}
+
+bool is_folder(const Folder& folder, const std::string& name) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW(system_name(name).c_str());
+    const DWORD attributes = GetFileAttributesW(folder.system_name(name).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 #else
     struct stat info {};
-    return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return ::fstatat(folder.handle(), name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
 #endif
 }
 

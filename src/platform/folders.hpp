@@ -14,8 +14,9 @@ struct FolderEntry {
     Kind kind;
 };
 
-// True when the name is a folder (or a link to one).
+// True when the name is a folder (or a link to one), in the current directory or in `folder`.
 bool is_folder(const std::string& name);
+bool is_folder(const Folder& folder, const std::string& name);
 
 // The files (links to files among them) and folders in a folder, sorted by name; links to folders
 // are left out, so that no walk through folders goes round in a loop, and on Windows hidden and

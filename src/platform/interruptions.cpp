@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -32,6 +33,16 @@ std::atomic<int> g_folders[kSlots];
 // interruption allows no more steps and waits for those under way, so that it finds every file.
 std::atomic<int> g_creating{0};
 std::atomic<bool> g_ending{false};
+
+// Whether a first interruption asks the program to stop, and whether one has.
+std::atomic<bool> g_stop_instead{false};
+std::atomic<bool> g_stop{false};
+#ifdef _WIN32
+HANDLE g_stop_event = nullptr;
+HANDLE g_stopped_event = nullptr;
+#else
+int g_stop_pipe[2] = {-1, -1};
+#endif
 
 // A step makes one file, which takes a moment; should the system hang in it, the interruption
 // goes on without it after two seconds, by the clock: a short sleep may last far longer than asked.
@@ -71,6 +82,15 @@ void remove_unfinished_files() {
 // Runs on a thread of its own. The new files were opened sharing deletion: each goes once the
 // process has closed it, which it does on its way out.
 BOOL WINAPI remove_unfinished_and_end(DWORD event) {
+    if (g_stop_instead.load() && !g_stop.exchange(true)) {
+        SetEvent(g_stop_event);
+        if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+            return TRUE;
+        }
+        // The console is going and takes the process with it once this returns.
+        WaitForSingleObject(g_stopped_event, 4000);
+        ExitProcess(0);
+    }
     stop_new_files();
     remove_unfinished_files();
     ExitProcess(event == CTRL_C_EVENT ? static_cast<UINT>(STATUS_CONTROL_C_EXIT) : 1u);
@@ -135,6 +155,12 @@ thread_local sigset_t t_held_before;
 // Only calls that are safe in a signal handler are made. Back at the default, the signal raised
 // again ends the process once the handler returns (a fault comes back by itself).
 extern "C" void remove_unfinished_and_end(int signal) {
+    if (g_stop_instead.load() && (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) &&
+        !g_stop.exchange(true)) {
+        const char woken = 1;
+        [[maybe_unused]] const ssize_t written = ::write(g_stop_pipe[1], &woken, 1);
+        return;
+    }
     stop_new_files();
     remove_unfinished_files();
     struct sigaction standard {};
@@ -176,6 +202,43 @@ void remove_unfinished_files_on_interrupt() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGXFSZ, &ignore, nullptr);
+#endif
+}
+
+void stop_on_interrupt() {
+#ifdef _WIN32
+    g_stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_stopped_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+#else
+    if (::pipe(g_stop_pipe) == 0) {
+        for (const int end : g_stop_pipe) {
+            ::fcntl(end, F_SETFD, FD_CLOEXEC);
+            ::fcntl(end, F_SETFL, O_NONBLOCK);
+        }
+    }
+#endif
+    g_stop_instead.store(true);
+}
+
+bool stop_requested() {
+    return g_stop.load();
+}
+
+#ifdef _WIN32
+void* stop_event() {
+    return g_stop_event;
+}
+#else
+int stop_descriptor() {
+    return g_stop_pipe[0];
+}
+#endif
+
+void stopped() {
+#ifdef _WIN32
+    if (g_stopped_event != nullptr) {
+        SetEvent(g_stopped_event);
+    }
 #endif
 }
 

@@ -12,6 +12,23 @@ namespace varnel::platform {
 // Call once, before any file is made.
 void remove_unfinished_files_on_interrupt();
 
+// For a program that runs until it is asked to stop: from now on the first Ctrl-C, termination
+// request or hang-up (on Windows the console's Ctrl-C, Ctrl-Break or its closing) asks it to
+// stop instead of ending it, so that the conversion under way ends whole; a second one ends it
+// as before.
+void stop_on_interrupt();
+bool stop_requested();
+// What a wait for other things is woken by once a stop is asked for: on POSIX systems a
+// descriptor that becomes readable, on Windows an event that is set.
+#ifdef _WIN32
+void* stop_event();
+#else
+int stop_descriptor();
+#endif
+// The program has stopped: on Windows a console that is being closed waits for this, for a
+// moment, before it ends the process.
+void stopped();
+
 // A place to track one unfinished file at a time, reserved for as long as this object lives, so
 // that tracking a file needs no memory and no lock: an interruption may come while either is
 // held.

@@ -1,0 +1,359 @@
+#include "driver/watch.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+
+#include "driver/batch.hpp"
+#include "driver/path_ini.hpp"
+#include "driver/tree.hpp"
+#include "m32/naming.hpp"
+#include "platform/folders.hpp"
+#include "platform/interruptions.hpp"
+#include "platform/names.hpp"
+#include "platform/watch.hpp"
+
+namespace varnel::driver {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using platform::FolderWatch;
+
+// A saved file that reads as damaged is said only once it has stayed as it is this long: its
+// writer may be saving it in pieces.
+constexpr auto kDamageSettles = std::chrono::milliseconds(500);
+// Where the system does not tell when a writer is done with a file, it is taken as saved once it
+// has stayed as it is this long and no writer holds it.
+constexpr auto kQuiet = std::chrono::milliseconds(100);
+
+bool ends_in_separator(const std::string& name) {
+    return !name.empty() && (name.back() == '/' || name.back() == platform::kDirectorySeparator);
+}
+
+// A path below a root and a path below that.
+std::string joined(const std::string& below, const std::string& name) {
+    return below.empty() ? name : name.empty() ? below : platform::in_folder(below, name);
+}
+
+// The folder part of a name below a watched folder, without the separator that ends it.
+std::string folder_part(const std::string& name) {
+    const std::string folder = platform::dirname(name);
+    return folder.empty() ? folder : folder.substr(0, folder.size() - 1);
+}
+
+bool has_path_ini(const platform::Folder& folder) {
+    platform::File file;
+    return file.open_for_reading(folder, kPathIniName) == platform::File::Opened::Yes;
+}
+
+class Watcher : public TreeObserver {
+public:
+    Watcher(const Options& options, unsigned workers, std::FILE* out)
+        : direction_(options.to_tga ? Direction::ToTga : Direction::ToM32),
+          batch_(workers, out, Choices{options.keep_header}),
+          out_(out) {}
+
+    int run(const std::vector<std::string>& names);
+
+    void entered(const std::shared_ptr<const platform::Folder>& folder,
+                 const std::string& shown) override;
+    void read(const Settings& settings) override;
+
+private:
+    struct Root {
+        std::string shown;
+        std::shared_ptr<const platform::Folder> folder;
+        std::optional<std::string> directory;
+        std::shared_ptr<const platform::Folder> path_ini;  // the nearest above it
+    };
+    // A folder watched: where it lies in its tree, or that it holds templates, or both.
+    struct Watched {
+        std::size_t root = 0;
+        std::string below;  // its path below the root; empty for the root
+        bool in_tree = false;
+        bool templates = false;
+    };
+    // A folder below a root, open, with the folder of the nearest path.ini above it and its own.
+    struct Place {
+        std::shared_ptr<const platform::Folder> folder;
+        std::shared_ptr<const platform::Folder> path_ini_above;
+        std::shared_ptr<const platform::Folder> path_ini;
+    };
+
+    std::string shown(std::size_t root, const std::string& below) const {
+        return below.empty() ? roots_[root].shown : platform::in_folder(roots_[root].shown, below);
+    }
+    std::optional<Place> open(std::size_t root, const std::string& below) const;
+    void walk_all();
+    void walk(std::size_t root, const std::string& below);
+    void saved(const Watched& watched, const std::string& name);
+    void change(const FolderWatch::Change& change);
+    int timeout() const;
+    void due();
+    void drain();
+
+    Direction direction_;
+    Batch batch_;
+    std::FILE* out_;
+    FolderWatch watch_;
+    std::vector<Root> roots_;
+    std::size_t walking_ = 0;  // the root a walk is in
+    std::map<int, Watched> watched_;
+    std::set<platform::FileKey> template_folders_;
+    std::optional<std::string> too_many_;  // the folder that the system's limit left unwatched
+    std::map<std::pair<int, std::string>, Clock::time_point> quiet_;
+    std::vector<std::pair<Clock::time_point, Batch::Aside>> aside_;
+};
+
+void Watcher::entered(const std::shared_ptr<const platform::Folder>& folder,
+                      const std::string& shown_as) {
+    const std::string& root = roots_[walking_].shown;
+    const std::string below =
+        shown_as.size() <= root.size()
+            ? std::string()
+            : shown_as.substr(root.size() + (ends_in_separator(root) ? 0 : 1));
+    // Where one watch covers a tree, the root's is all there is.
+    if (FolderWatch::watches_trees() && !below.empty()) {
+        return;
+    }
+    int id = -1;
+    switch (watch_.add(*folder, true, id)) {
+        case FolderWatch::Added::Yes:
+            watched_[id].root = walking_;
+            watched_[id].below = below;
+            watched_[id].in_tree = true;
+            return;
+        case FolderWatch::Added::Full:
+            too_many_ = too_many_ ? too_many_ : shown_as;
+            return;
+        case FolderWatch::Added::Failed:
+            return;
+    }
+}
+
+// The folder of a tree's templates is watched too: a template changed may leave any output of
+// its size out of date.
+void Watcher::read(const Settings& settings) {
+    const std::string folder = platform::dirname(settings.prefix());
+    const std::shared_ptr<const platform::Folder> templates =
+        platform::Folder::open(settings.templates(), folder.empty() ? "." : folder, true);
+    int id = -1;
+    if (templates && template_folders_.insert(templates->key()).second &&
+        watch_.add(*templates, false, id) == FolderWatch::Added::Yes) {
+        watched_[id].templates = true;
+    }
+}
+
+std::optional<Watcher::Place> Watcher::open(std::size_t root, const std::string& below) const {
+    Place place{roots_[root].folder, roots_[root].path_ini, roots_[root].path_ini};
+    if (has_path_ini(*place.folder)) {
+        place.path_ini = place.folder;
+    }
+    for (std::size_t start = 0; start < below.size();) {
+        const std::size_t end = std::min(below.find_first_of("/\\", start), below.size());
+        std::shared_ptr<const platform::Folder> child =
+            platform::Folder::open(*place.folder, below.substr(start, end - start), false);
+        if (!child) {
+            return std::nullopt;
+        }
+        place.path_ini_above = place.path_ini;
+        place.folder = std::move(child);
+        if (has_path_ini(*place.folder)) {
+            place.path_ini = place.folder;
+        }
+        start = end + 1;
+    }
+    return place;
+}
+
+void Watcher::walk_all() {
+    Trees trees(direction_, Trigger::OutOfDate, batch_, this);
+    for (walking_ = 0; walking_ < roots_.size(); ++walking_) {
+        const Root& root = roots_[walking_];
+        trees.walk(root.folder, root.shown, root.directory, root.path_ini);
+    }
+}
+
+void Watcher::walk(std::size_t root, const std::string& below) {
+    if (const std::optional<Place> place = open(root, below)) {
+        walking_ = root;
+        Trees(direction_, Trigger::OutOfDate, batch_, this)
+            .walk(place->folder, shown(root, below),
+                  below.empty() ? roots_[root].directory : platform::last_part(below),
+                  place->path_ini_above);
+    }
+}
+
+// A file written in a watched folder; on Windows its name may hold the folders below the root.
+// A changed path.ini or template, and a folder that has come, are walked as with --update: what
+// is out of date converts.
+void Watcher::saved(const Watched& watched, const std::string& name) {
+    const std::string bare = platform::last_part(name);
+    const std::string below = joined(watched.below, folder_part(name));
+    if (watched.templates && m32::template_size(bare)) {
+        walk_all();
+        return;
+    }
+    if (!watched.in_tree) {
+        return;
+    }
+    const std::optional<Place> place = open(watched.root, below);
+    if (!place || bare == kPathIniName) {
+        walk(watched.root, below);
+        return;
+    }
+    if (platform::is_folder(*place->folder, bare)) {
+        walk(watched.root, joined(below, bare));
+        return;
+    }
+    // Its own outputs and their new files, and whatever else a folder holds, are no such files.
+    if (!is_taken_in_folder(direction_, bare)) {
+        return;
+    }
+    const std::shared_ptr<const Settings> settings =
+        Settings::read(place->folder, place->path_ini,
+                       below.empty() ? roots_[watched.root].directory : platform::last_part(below),
+                       shown(watched.root, below));
+    if (settings->failure()) {
+        batch_.add(Job::line(*settings->failure(), settings->shown()));
+    } else if (direction_ == Direction::ToM32 || !is_template(*settings, bare)) {
+        batch_.add(Job::convert(direction_, settings, bare, Trigger::Saved));
+    }
+}
+
+void Watcher::change(const FolderWatch::Change& change) {
+    if (change.kind == FolderWatch::Change::Kind::Lost) {
+        walk_all();
+        return;
+    }
+    const auto found = watched_.find(change.id);
+    if (found == watched_.end()) {
+        return;
+    }
+    const Watched watched = found->second;
+    switch (change.kind) {
+        case FolderWatch::Change::Kind::Gone:
+            watched_.erase(found);
+            return;
+        case FolderWatch::Change::Kind::FolderMade:
+            if (watched.in_tree) {
+                walk(watched.root, joined(watched.below, change.name));
+            }
+            return;
+        case FolderWatch::Change::Kind::Written:
+            saved(watched, change.name);
+            return;
+        case FolderWatch::Change::Kind::Changing:
+            // Its writer is at it again: whatever it read as before is not yet its last word.
+            aside_.erase(
+                std::remove_if(aside_.begin(), aside_.end(),
+                               [&](const auto& held) {
+                                   return held.second.input == platform::last_part(change.name) &&
+                                          held.second.heading ==
+                                              shown(watched.root, joined(watched.below,
+                                                                         folder_part(change.name)));
+                               }),
+                aside_.end());
+            if (!FolderWatch::tells_closes()) {
+                quiet_[{change.id, change.name}] = Clock::now() + kQuiet;
+            }
+            return;
+        case FolderWatch::Change::Kind::Lost:
+            return;
+    }
+}
+
+int Watcher::timeout() const {
+    std::optional<Clock::time_point> next;
+    for (const auto& [file, at] : quiet_) {
+        next = next ? std::min(*next, at) : at;
+    }
+    for (const auto& [at, held] : aside_) {
+        next = next ? std::min(*next, at) : at;
+    }
+    if (!next) {
+        return -1;
+    }
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0) + 1);
+}
+
+void Watcher::due() {
+    const Clock::time_point now = Clock::now();
+    for (auto it = aside_.begin(); it != aside_.end();) {
+        if (it->first <= now) {
+            batch_.show_aside(it->second);
+            it = aside_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = quiet_.begin(); it != quiet_.end();) {
+        const auto watched = watched_.find(it->first.first);
+        if (it->second > now || watched == watched_.end()) {
+            it = watched == watched_.end() ? quiet_.erase(it) : std::next(it);
+            continue;
+        }
+        const std::optional<Place> place = open(watched->second.root, watched->second.below);
+        if (place && platform::is_being_written(*place->folder, it->first.second)) {
+            it->second = now + kQuiet;
+            ++it;
+            continue;
+        }
+        saved(watched->second, it->first.second);
+        it = quiet_.erase(it);
+    }
+}
+
+void Watcher::drain() {
+    batch_.drain();
+    for (Batch::Aside& held : batch_.take_aside()) {
+        aside_.emplace_back(Clock::now() + kDamageSettles, std::move(held));
+    }
+}
+
+int Watcher::run(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        std::shared_ptr<const platform::Folder> folder =
+            platform::Folder::open(platform::Folder::current(), name, true);
+        if (!folder) {
+            batch_.add(Job::line(
+                {platform::is_folder(name) ? Message::FolderUnreadable : Message::InputMissing,
+                 name}));
+            continue;
+        }
+        if (!watch_.ready()) {
+            print(out_, message_text({Message::NoWatch, name}));
+            return exit_status(Message::NoWatch);
+        }
+        roots_.push_back({name, std::move(folder), directory_of(name), path_ini_above(name)});
+    }
+    walk_all();
+    drain();
+    std::vector<FolderWatch::Change> changes;
+    while (!too_many_ && watch_.wait(timeout(), changes)) {
+        for (const FolderWatch::Change& c : changes) {
+            change(c);
+        }
+        due();
+        drain();
+    }
+    if (too_many_) {
+        print(out_, message_text({Message::WatchLimit, *too_many_, FolderWatch::limit()}));
+        return exit_status(Message::WatchLimit);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int watch_folders(const Options& options, unsigned workers, std::FILE* out) {
+    platform::stop_on_interrupt();
+    const int status = Watcher(options, workers, out).run(options.names);
+    platform::stopped();
+    return status;
+}
+
+}  // namespace varnel::driver
