@@ -14,7 +14,8 @@
 //   VARNEL_BENCH_HUGE  1 adds a 32768 x 32768 24-bit input (3 GiB in, 4 GiB out), 5 runs
 //   VARNEL_BENCH_KEEP  1 leaves the scratch folder with its inputs and path.ini, for profiling
 //   VARNEL_BENCH_ONLY  runs only the inputs whose label holds this text ("sets": only the sets,
-//                      "paths": only the conversion paths against each other)
+//                      "paths": only the conversion paths against each other, "watch": only
+//                      the time from a save to its output under --watch)
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@
 #include "pictures.hpp"
 #include "sets.hpp"
 #include "tiers.hpp"
+#include "watch.hpp"
 
 namespace fs = std::filesystem;
 
@@ -257,9 +259,9 @@ Outcome measure(const Setup& s, const Case& c) {
 
     if (c.back) {
         // The M32 file to take back is varnel's own conversion of the picture.
-        const bench::ChildRun made =
-            bench::run_child({s.varnel, c.input_name}, s.scratch.string(),
-                             (s.scratch / "stdout.txt").string(), (s.scratch / "stderr.txt").string());
+        const bench::ChildRun made = bench::run_child({s.varnel, c.input_name}, s.scratch.string(),
+                                                      (s.scratch / "stdout.txt").string(),
+                                                      (s.scratch / "stderr.txt").string());
         fs::remove(input);
         if (!made.exited || made.exit_status != 0) {
             o.failure = "cannot make the M32 file to take back";
@@ -496,8 +498,7 @@ int benchmark(const std::string& varnel, const std::string& before) {
     }
     std::printf("varnel benchmark: %s%s%s\nscratch folder %s, %ld CPUs, load average %s\n",
                 s.varnel.c_str(), s.before.empty() ? "" : ", compared with ", s.before.c_str(),
-                s.scratch.c_str(), sysconf(_SC_NPROCESSORS_ONLN),
-                load_average().c_str());
+                s.scratch.c_str(), sysconf(_SC_NPROCESSORS_ONLN), load_average().c_str());
     std::fflush(stdout);
 
     const char* only = std::getenv("VARNEL_BENCH_ONLY");
@@ -533,6 +534,8 @@ int benchmark(const std::string& varnel, const std::string& before) {
     print_table(outcomes, !s.before.empty());
     const bool paths_right = (only != nullptr && std::string(only) != "paths") ||
                              bench::benchmark_paths(s.scratch.string(), runs);
+    const bool watch_right = (only != nullptr && std::string(only) != "watch") ||
+                             bench::benchmark_watch(s.varnel, s.scratch.string(), 20);
     const bool sets_right = (only != nullptr && std::string(only) != "sets") ||
                             bench::benchmark_sets(s.varnel, s.self, s.scratch.string(),
                                                   std::max(kMinimumRuns, runs / 2));
@@ -544,7 +547,7 @@ int benchmark(const std::string& varnel, const std::string& before) {
     const bool all_converted = std::all_of(outcomes.begin(), outcomes.end(), [](const Outcome& o) {
         return o.failure.empty() || o.failure.rfind("skipped", 0) == 0;
     });
-    return all_converted && paths_right && sets_right ? 0 : 1;
+    return all_converted && paths_right && watch_right && sets_right ? 0 : 1;
 }
 
 }  // namespace
@@ -555,8 +558,9 @@ int main(int argc, char** argv) {
         return bench::io_floor_set(argc - 2, argv + 2);
     }
     if (args.empty() || args.size() > 2) {
-        std::fprintf(stderr, "usage: varnel_bench VARNEL [BEFORE]\n"
-                             "       varnel_bench --floor IN OUT SIZE...\n");
+        std::fprintf(stderr,
+                     "usage: varnel_bench VARNEL [BEFORE]\n"
+                     "       varnel_bench --floor IN OUT SIZE...\n");
         return 2;
     }
     return benchmark(args[0], args.size() == 2 ? args[1] : std::string());

@@ -345,7 +345,8 @@ std::string check_tga(const Picture& picture, const std::string& path) {
     std::vector<std::uint8_t> actual(expected.size());
     for (std::uint32_t y = picture.height; y-- > 0;) {
         expected_row(picture, y, expected.data());
-        const long at = static_cast<long>(18 + std::uint64_t{picture.height - 1 - y} * expected.size());
+        const long at =
+            static_cast<long>(18 + std::uint64_t{picture.height - 1 - y} * expected.size());
         if (std::fseek(file.get(), at, SEEK_SET) != 0 ||
             std::fread(actual.data(), 1, actual.size(), file.get()) != actual.size()) {
             return "ends in row " + std::to_string(y);

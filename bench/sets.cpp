@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -126,8 +126,8 @@ std::string check_outputs(const fs::path& folder, const SetCase& c) {
         const std::string output = output_of(c, i);
         const std::string header = folder.filename().string() + "/" + output;
         const std::string path = (folder / output).string();
-        const std::string wrong = c.back ? check_tga(picture_of(c, i), path)
-                                         : check_m32(picture_of(c, i), path, header);
+        const std::string wrong =
+            c.back ? check_tga(picture_of(c, i), path) : check_m32(picture_of(c, i), path, header);
         if (!wrong.empty()) {
             return output + ": " + wrong;
         }
@@ -259,8 +259,8 @@ bool benchmark_sets(const std::string& varnel, const std::string& self, const st
         "turn), %s workers:\n",
         jobs != nullptr ? jobs : std::to_string(workers).c_str());
     std::printf("%-24s %4s %9s %9s %9s %6s %6s %6s %6s %9s %9s %6s  %s\n", "set", "runs",
-                "varnel s", "loop s", "floor s", "/loop", "target", "/floor", "target",
-                "peak RSS", "RSS max", "calls", "targets");
+                "varnel s", "loop s", "floor s", "/loop", "target", "/floor", "target", "peak RSS",
+                "RSS max", "calls", "targets");
     bool all_right = true;
     for (const SetCase& c : cases) {
         const fs::path folder =

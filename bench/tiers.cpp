@@ -26,10 +26,14 @@ struct Kind {
 
 // The kinds whose conversion a vector path takes part in.
 constexpr Kind kKinds[] = {
-    {"24-bit", Encoding::Uncompressed24},   {"32-bit", Encoding::Uncompressed32},
-    {"16-bit", Encoding::Word16},           {"8-bit grey", Encoding::Grey8},
-    {"8-bit colour map", Encoding::Mapped8}, {"8-bit map of 200 colours", Encoding::Mapped8Partial},
-    {"32-bit RLE", Encoding::Rle32},        {"24-bit RLE, short runs", Encoding::Rle24Short},
+    {"24-bit", Encoding::Uncompressed24},
+    {"32-bit", Encoding::Uncompressed32},
+    {"16-bit", Encoding::Word16},
+    {"8-bit grey", Encoding::Grey8},
+    {"8-bit colour map", Encoding::Mapped8},
+    {"8-bit map of 200 colours", Encoding::Mapped8Partial},
+    {"32-bit RLE", Encoding::Rle32},
+    {"24-bit RLE, short runs", Encoding::Rle24Short},
 };
 
 double median(std::vector<double> v) {

@@ -1,0 +1,214 @@
+// --watch: after what --update -r would convert, each file saved below the folders named converts
+// once its writer is done with it, until the run is asked to stop.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "scene.hpp"
+#include "tga_builder.hpp"
+
+namespace varnel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// varnel --watch, read as it prints.
+class Watching {
+public:
+    Watching(const Scene& scene, const std::vector<std::string>& arguments)
+        : child_(scene.start(arguments)) {}
+    ~Watching() {
+        if (child_.pid > 0) {
+            ::kill(child_.pid, SIGKILL);
+            ::waitpid(child_.pid, nullptr, 0);
+        }
+        ::close(child_.output);
+    }
+
+    // Everything printed until `text` has come, or `seconds` have passed.
+    std::string until(const std::string& text, double seconds = 10) {
+        const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                         std::chrono::duration<double>(seconds));
+        while (seen_.find(text) == std::string::npos && Clock::now() < end) {
+            read_for(end);
+        }
+        return seen_;
+    }
+    // Everything printed within the next `seconds`.
+    std::string within(double seconds) {
+        const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                         std::chrono::duration<double>(seconds));
+        while (Clock::now() < end) {
+            read_for(end);
+        }
+        return seen_;
+    }
+    // The exit status once the signal has ended the run, or -1 when it has not within seconds.
+    int stop(int signal) {
+        ::kill(child_.pid, signal);
+        int status = 0;
+        for (int i = 0; i < 1000; ++i) {
+            if (::waitpid(child_.pid, &status, WNOHANG) == child_.pid) {
+                child_.pid = -1;
+                within(0.05);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+
+private:
+    void read_for(Clock::time_point end) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        pollfd output{child_.output, POLLIN, 0};
+        if (::poll(&output, 1, static_cast<int>(std::max<long long>(left.count(), 0))) > 0) {
+            char buffer[4096];
+            const ssize_t got = ::read(child_.output, buffer, sizeof buffer);
+            if (got > 0) {
+                seen_.append(buffer, static_cast<std::size_t>(got));
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+    }
+
+    StartedVarnel child_;
+    std::string seen_;
+};
+
+std::string m32_of(const std::string& header_name, const std::string& tpl, std::uint16_t width,
+                   std::uint16_t height, unsigned seed) {
+    return m32_header_start(header_name) + tpl.substr(256, 712) +
+           classic_records(width, height, seed);
+}
+
+// Writes a file in pieces with pauses between them, as a slow editor saves it: in one opening,
+// or opening it again for each piece.
+void write_slowly(const fs::path& file, const std::string& bytes, bool reopening) {
+    std::ofstream out;
+    for (std::size_t at = 0; at < bytes.size(); at += 11) {
+        if (!out.is_open()) {
+            out.open(file,
+                     std::ios::binary | (reopening && at > 0 ? std::ios::app : std::ios::trunc));
+        }
+        out.write(bytes.data() + at,
+                  static_cast<std::streamsize>(std::min<std::size_t>(11, bytes.size() - at)));
+        out.flush();
+        if (reopening) {
+            out.close();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+}
+
+bool unfinished_left(const fs::path& folder) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.path().extension() == ".tmp") {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(Watch, EverySaveBecomesAnOutputOnceItsWriterIsDone) {
+    const Scene scene("mod");
+    const std::string tpl = scene.put_template(4, 2);
+    scene.put("tex/stone/wall.tga", classic_tga(4, 2, 1));
+    scene.put("tex/stone/old.tga", classic_tga(4, 2, 2));
+    ASSERT_EQ(scene.run({"tex/stone/old.tga"}).status, 0);
+    fs::rename(scene.dir() / "tex/stone/old.m32", scene.dir() / "tex/stone/kept.m32");
+    Watching watch(scene, {"--watch", "tex"});
+    // First what --update -r converts: wall.tga, which has no output; old.tga has none either.
+    const std::string first =
+        "In tex/stone:\n" + progress_lines("old.tga", 4, 2) + progress_lines("wall.tga", 4, 2);
+    EXPECT_EQ(watch.until(first), first);
+    std::string expected = first;
+
+    const struct {
+        const char* what;
+        std::string folder;
+        std::function<void(const fs::path&, const std::string&)> save;
+    } saves[] = {
+        {"written and closed", "stone",
+         [](const fs::path& file, const std::string& bytes) { write_bytes(file, bytes); }},
+        {"written beside and moved in", "stone",
+         [](const fs::path& file, const std::string& bytes) {
+             write_bytes(file.parent_path() / ".wall.tga.swp", bytes);
+             fs::rename(file.parent_path() / ".wall.tga.swp", file);
+         }},
+        {"written slowly in one opening", "stone",
+         [](const fs::path& file, const std::string& bytes) { write_slowly(file, bytes, false); }},
+        {"written slowly, opened for each piece", "stone",
+         [](const fs::path& file, const std::string& bytes) { write_slowly(file, bytes, true); }},
+        {"in a folder that has come", "wood",
+         [](const fs::path& file, const std::string& bytes) {
+             fs::create_directory(file.parent_path());
+             write_bytes(file, bytes);
+         }},
+    };
+    unsigned seed = 10;
+    for (const auto& save : saves) {
+        SCOPED_TRACE(save.what);
+        ++seed;
+        const std::string name = save.folder == "stone" ? "wall.tga" : "oak.tga";
+        save.save(scene.dir() / "tex" / save.folder / name, classic_tga(4, 2, seed));
+        if (save.folder != "stone" || expected.rfind("In tex/stone:\n") < expected.rfind("In ")) {
+            expected += "In tex/" + save.folder + ":\n";
+        }
+        expected += progress_lines(name, 4, 2);
+        // Its own output and new file come and go: they convert nothing more.
+        EXPECT_EQ(watch.until(expected), expected);
+        EXPECT_EQ(watch.within(0.3), expected);
+        EXPECT_TRUE(
+            scene.read("tex/" + save.folder + "/" + name.substr(0, name.size() - 3) + "m32") ==
+            m32_of(save.folder + "/" + name.substr(0, name.size() - 3) + "m32", tpl, 4, 2, seed));
+    }
+    // What is not a TGA file is left alone; a file that stays damaged is said once its writer
+    // has left it so.
+    scene.put("tex/stone/notes.txt", "not a texture");
+    scene.put("tex/stone/cut.tga", classic_tga(4, 2, 3).substr(0, 30));
+    expected += "In tex/stone:\n" + progress_lines("cut.tga", 4, 2) +
+                "cut.tga is damaged (pixel data ends early) !\n";
+    EXPECT_EQ(watch.until(expected), expected);
+    EXPECT_EQ(watch.stop(SIGINT), 0);
+    EXPECT_FALSE(unfinished_left(scene.dir()));
+}
+
+// Ended while it writes a large output, the run lets that conversion end whole, leaves no new
+// file behind and ends with status 0.
+TEST(Watch, EndedWhileItConvertsItLeavesTheOutputWhole) {
+    const Scene scene("mod");
+    const std::string tpl = scene.put_template(4096, 4096);
+    scene.put("tex/big.tga", classic_tga(4096, 4096, 1));
+    ASSERT_EQ(scene.run({"-r", "tex"}).status, 0);
+    const std::string old = scene.read("tex/big.m32");
+    Watching watch(scene, {"--watch", "tex"});
+    watch.within(0.3);
+    scene.put("tex/big.tga", classic_tga(4096, 4096, 2));
+    watch.until("bytes in memory\n");
+    const auto until = Clock::now() + std::chrono::seconds(5);
+    while (!unfinished_left(scene.dir()) && Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+    EXPECT_FALSE(unfinished_left(scene.dir()));
+    const std::string left = scene.read("tex/big.m32");
+    EXPECT_TRUE(left == old || left == m32_of("tex/big.m32", tpl, 4096, 4096, 2))
+        << "the output holds " << left.size() << " bytes";
+}
+
+}  // namespace
+}  // namespace varnel::testing
+#endif
