@@ -28,19 +28,9 @@ constexpr Option kOptions[] = {
     {Effect::Workers, {"-j"}, "N", "convert N files at a time (default: one per processor)"},
     {Effect::Folders, {"-r"}, "", "convert the files below the folders named, each in its folder"},
     {Effect::ToTga, {"--to-tga"}, "", "take M32 files back to TGA files beside them"},
-    {Effect::KeepHeader,
-     {"--keep-header"},
-     "",
-     "keep the header of an existing M32 file of the size, replacing only its pixels"},
-    {Effect::Update,
-     {"--update"},
-     "",
-     "convert only files whose output is missing or older than the file, its template or path.ini"},
-    {Effect::Watch,
-     {"--watch"},
-     "",
-     "as -r --update, then convert each file below the folders named once it is saved, until "
-     "Ctrl-C"},
+    {Effect::KeepHeader, {"--keep-header"}, "", "replace only the pixels of M32 files of the size"},
+    {Effect::Update, {"--update"}, "", "convert only files whose output is out of date"},
+    {Effect::Watch, {"--watch"}, "", "-r --update, then convert each file as it is saved"},
     {Effect::Help, {"-h", "--help", kWindowsHelp}, "", "show this text"},
     {Effect::Version, {"--version"}, "", "show the version"},
 };
@@ -165,6 +155,9 @@ std::string help_text() {
            "                                of its own folder\n"
            "  varnel --to-tga wall.m32      wall.tga back from wall.m32, to edit it\n"
            "  varnel --to-tga -r textures   every M32 file below textures back to TGA\n"
+           "  varnel --keep-header a.tga    a.m32 with its own header and new pixels\n"
+           "  varnel --watch textures       every TGA file below textures converted as it is\n"
+           "                                saved, until Ctrl-C\n"
            "\n"
            "Each file's lines stay together; the exit status is that of the first file that\n"
            "failed.\n";

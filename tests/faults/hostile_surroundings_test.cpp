@@ -305,6 +305,10 @@ TEST(ProcessLimits, OutOfMemoryIsAMessageAtAnyLimit) {
 
 // With no file descriptor to spare the template cannot be opened, which is not its absence.
 TEST(ProcessLimits, TooFewOpenFilesAreNotAMissingTemplate) {
+#ifdef VARNEL_ADDRESS_SANITIZER
+    GTEST_SKIP() << "the sanitizers' check of an object's type opens a pipe, which four open "
+                    "files leave no room for";
+#endif
     if (under_emulator()) {
         GTEST_SKIP() << "a limit on open files binds the emulator as much as varnel";
     }
