@@ -70,6 +70,7 @@ private:
     };
     // A folder watched: where it lies in its tree, or that it holds templates, or both.
     struct Watched {
+        platform::FileKey key;
         std::size_t root = 0;
         std::string below;  // its path below the root; empty for the root
         bool in_tree = false;
@@ -101,6 +102,7 @@ private:
     std::vector<Root> roots_;
     std::size_t walking_ = 0;  // the root a walk is in
     std::map<int, Watched> watched_;
+    std::set<platform::FileKey> keys_;  // of the folders of trees watched
     std::set<platform::FileKey> template_folders_;
     std::optional<std::string> too_many_;  // the folder that the system's limit left unwatched
     std::map<std::pair<int, std::string>, Clock::time_point> quiet_;
@@ -114,13 +116,15 @@ void Watcher::entered(const std::shared_ptr<const platform::Folder>& folder,
         shown_as.size() <= root.size()
             ? std::string()
             : shown_as.substr(root.size() + (ends_in_separator(root) ? 0 : 1));
-    // Where one watch covers a tree, the root's is all there is.
-    if (FolderWatch::watches_trees() && !below.empty()) {
+    // Where one watch covers a tree, the root's is all there is; a folder walked again is watched
+    // already.
+    if ((FolderWatch::watches_trees() && !below.empty()) || !keys_.insert(folder->key()).second) {
         return;
     }
     int id = -1;
     switch (watch_.add(*folder, true, id)) {
         case FolderWatch::Added::Yes:
+            watched_[id].key = folder->key();
             watched_[id].root = walking_;
             watched_[id].below = below;
             watched_[id].in_tree = true;
@@ -142,6 +146,7 @@ void Watcher::read(const Settings& settings) {
     int id = -1;
     if (templates && template_folders_.insert(templates->key()).second &&
         watch_.add(*templates, false, id) == FolderWatch::Added::Yes) {
+        watched_[id].key = templates->key();
         watched_[id].templates = true;
     }
 }
@@ -235,6 +240,8 @@ void Watcher::change(const FolderWatch::Change& change) {
     const Watched watched = found->second;
     switch (change.kind) {
         case FolderWatch::Change::Kind::Gone:
+            keys_.erase(watched.key);
+            template_folders_.erase(watched.key);
             watched_.erase(found);
             return;
         case FolderWatch::Change::Kind::FolderMade:

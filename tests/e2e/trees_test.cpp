@@ -12,12 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef _WIN32
-const std::string kSep = "\\";
-#else
-const std::string kSep = "/";
-#endif
-
 std::string in(const std::string& folder) {
     return line("In " + folder + ":\n");
 }

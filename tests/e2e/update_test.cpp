@@ -13,12 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef _WIN32
-const std::string kSep = "\\";
-#else
-const std::string kSep = "/";
-#endif
-
 // A mod whose every texture has been converted an hour after its files were last changed: two
 // folders of 4 x 2 textures, one with a path.ini of its own, and an 8 x 4 texture beside them.
 struct ConvertedMod {

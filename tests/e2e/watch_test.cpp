@@ -209,6 +209,26 @@ TEST(Watch, EndedWhileItConvertsItLeavesTheOutputWhole) {
         << "the output holds " << left.size() << " bytes";
 }
 
+// A tree with more folders than the system lets be watched is said, with the limit to raise.
+// The limit is lowered for one run in a user namespace of its own.
+TEST(Watch, TooFewWatchesForTheTreeAreSaid) {
+    const Scene scene("mod");
+    for (const char* folder : {"a", "b", "c", "d"}) {
+        fs::create_directories(scene.dir() / "tex" / folder);
+    }
+    const std::string lowered = "echo 3 > /proc/sys/user/max_inotify_watches && exec \"$0\" \"$@\"";
+    if (scene.run({"--version"}, {"unshare", "-U", "-r", "sh", "-c", lowered}).status != 0) {
+        GTEST_SKIP() << "no user namespace of its own can be made here";
+    }
+    const Files before = scene.files();
+    const ToolRun run = scene.run({"--watch", "tex"}, {"unshare", "-U", "-r", "sh", "-c", lowered});
+    EXPECT_EQ(run.output,
+              "Couldn't watch tex/c: the system lets too few folders be watched for this "
+              "tree; raise fs.inotify.max_user_watches !\n");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_TRUE(scene.files() == before);
+}
+
 }  // namespace
 }  // namespace varnel::testing
 #endif

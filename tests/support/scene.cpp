@@ -44,8 +44,9 @@ std::string Scene::read(const std::string& name) const {
     return read_bytes(dir_ / fs::u8path(name));
 }
 
-ToolRun Scene::run(const std::vector<std::string>& arguments) const {
-    return run_varnel(dir_, arguments);
+ToolRun Scene::run(const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& before) const {
+    return run_varnel(dir_, arguments, before);
 }
 
 #ifndef _WIN32

@@ -47,7 +47,10 @@ public:
                              std::size_t size = 968 + 64) const;
     std::string read(const std::string& name) const;
 
-    ToolRun run(const std::vector<std::string>& arguments) const;
+    // Runs varnel in the current directory; through the program and arguments `before`, where
+    // there are any.
+    ToolRun run(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& before = {}) const;
 #ifndef _WIN32
     // The same as a user without the administrator's rights, for whom permissions bind: as the
     // user nobody where the tests run as root, who may then read the scene but write only the
@@ -74,6 +77,13 @@ private:
     std::filesystem::path dir_;
     std::filesystem::path templates_;
 };
+
+// The separator varnel joins the names of folders with in the lines it prints.
+#ifdef _WIN32
+inline const std::string kSep = "\\";
+#else
+inline const std::string kSep = "/";
+#endif
 
 // The three progress lines, with the platform's line ends.
 std::string progress_lines(const std::string& input, std::uint64_t width, std::uint64_t height);
