@@ -39,7 +39,7 @@ void Batch::show(const std::string& heading, bool& shown, const std::string& tex
 void Batch::print_line(std::size_t file, const std::string& text) {
     const std::lock_guard<std::mutex> lock(mutex_);
     Entry& e = entry(file);
-    if (file == shown_ && e.job.trigger() != Trigger::Saved) {
+    if (file == shown_ && !e.job.holds_its_lines()) {
         show(e.job.heading(), e.shown, text);
     } else {
         e.held += text;
@@ -50,7 +50,7 @@ void Batch::finish_lines(Entry& e) {
     if (e.held.empty()) {
         return;
     }
-    if (e.job.trigger() == Trigger::Saved && e.failure && is_about_the_input(*e.failure)) {
+    if (e.job.holds_its_lines() && e.failure && is_about_the_input(*e.failure)) {
         aside_.push_back({e.job.heading(), e.job.input(), e.held});
     } else {
         show(e.job.heading(), e.shown, e.held);
@@ -76,12 +76,21 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
     // Files are begun in their order, as the schedule needs.
     const std::size_t file = next_++;
     const Job& job = entry(file).job;
-    schedule_.begin(file);
+    // Out of memory, a file that is begun nowhere is done at once: it must not be waited for.
+    bool begun = false;
+    try {
+        schedule_.begin(file);
+        begun = true;
+    } catch (const std::bad_alloc&) {
+    }
     lock.unlock();
     const Print lines = [&](const std::string& text) { print_line(file, text); };
     int status = 0;
     std::optional<Message> failed;
     try {
+        if (!begun) {
+            throw std::bad_alloc();
+        }
         std::optional<Report> failure = job.report();
         if (platform::stop_requested()) {
             // The program is stopping: the conversion under way ends whole, no other begins.
@@ -109,6 +118,16 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
     entry(file).status = status;
     entry(file).failure = failed;
     entry(file).done = true;
+    try {
+        show_done();
+    } catch (const std::bad_alloc&) {
+        // Lines that could not be held are lost; the statuses still say how the files ended.
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void Batch::show_done() {
     while (!entries_.empty() && entries_.front().done) {
         finish_lines(entries_.front());
         status_ = status_ != 0 ? status_ : entries_.front().status;
@@ -118,13 +137,11 @@ bool Batch::convert_next(Workspace& workspace, std::unique_lock<std::mutex>& loc
             break;
         }
         Entry& next = entries_.front();
-        if (!next.held.empty() && next.job.trigger() != Trigger::Saved) {
+        if (!next.held.empty() && !next.job.holds_its_lines()) {
             show(next.job.heading(), next.shown, next.held);
             next.held.clear();
         }
     }
-    changed_.notify_all();
-    return true;
 }
 
 void Batch::help() {

@@ -63,6 +63,8 @@ private:
     void show(const std::string& heading, bool& shown, const std::string& text);
     // The lines of a job that is done and first of those not yet shown.
     void finish_lines(Entry& entry);
+    // Shows the jobs that are done, from the first not yet shown, and lets them go.
+    void show_done();
     Entry& entry(std::size_t file);
 
     unsigned workers_;

@@ -98,7 +98,7 @@ std::optional<Report> Conversion::convert(Source& source, Sink& sink) {
     Image image;
     const std::optional<Report> size =
         source.read_size(opened == platform::File::Opened::Yes, *this, image);
-    if (job_.trigger() == Trigger::OutOfDate && !size && up_to_date(sink, image)) {
+    if (job_.only_if_out_of_date() && !size && up_to_date(sink, image)) {
         return std::nullopt;
     }
     print_("Processing " + job_.input() + "\n");

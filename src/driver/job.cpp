@@ -130,6 +130,14 @@ Trigger Job::trigger() const {
     return trigger_;
 }
 
+bool Job::only_if_out_of_date() const {
+    return trigger_ == Trigger::OutOfDate || trigger_ == Trigger::Found;
+}
+
+bool Job::holds_its_lines() const {
+    return trigger_ == Trigger::Saved || trigger_ == Trigger::Found;
+}
+
 const Settings& Job::settings() const {
     return *settings_;
 }

@@ -60,8 +60,12 @@ enum class Direction { ToM32, ToTga };
 enum class Trigger {
     Asked,      // named, or met in a folder: converted, its lines shown as they come
     OutOfDate,  // the same, but only where its output is missing or older than what it is made of
-    Saved,      // just saved, in a watched folder: its lines held until it is done, and where it
-                // reads as damaged, until its writer is surely done with it
+    Saved,      // just saved, in a watched folder: converted, its lines held until it is done, and
+                // where it reads as damaged, until its writer is surely done with it. Times cannot
+                // tell whether it is up to date: an output finished just after a save may be of
+                // the file before it
+    Found,      // met in a watched folder that has come or changed, and may still be being
+                // written: converted where out of date, its lines held as a save's
 };
 
 // Whether a name given to a run is one to convert: one that holds "tga" or "TGA" anywhere (with
@@ -87,6 +91,8 @@ public:
     // given by (as messages name it), and its output's, made by the naming rule.
     Direction direction() const;
     Trigger trigger() const;
+    bool only_if_out_of_date() const;
+    bool holds_its_lines() const;
     const Settings& settings() const;
     const std::string& input() const;
     const std::string& output() const;

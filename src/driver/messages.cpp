@@ -44,6 +44,7 @@ constexpr Row kRows[] = {
     {Message::WatchLimit,
      "Couldn't watch %s: the system lets too few folders be watched for this tree; raise %s !\n",
      -1},
+    {Message::WatchFailed, "Couldn't watch %s !\n", -1},
     {Message::NoWatch, "Couldn't watch %s: this system tells varnel of no changes to folders !\n",
      -1},
 };

@@ -39,6 +39,7 @@ enum class Message {
     HeaderNotKept,
     // Watching folders: more than the system lets one watch, and a system with no watch.
     WatchLimit,
+    WatchFailed,
     NoWatch,
     Count,  // not a message: the table must have a row for each of those above
 };

@@ -28,20 +28,27 @@ std::optional<std::string> directory_of(const std::string& name) {
     return m32::last_directory_component(full, platform::kDirectorySeparator);
 }
 
-std::shared_ptr<const platform::Folder> path_ini_above(const std::string& root) {
+std::vector<std::string> folders_above(const std::string& name) {
     std::string full;
     std::string current;
     std::string below;
-    if (!platform::full_path(root, full) || !platform::current_directory(current) ||
+    std::vector<std::string> folders;
+    if (!platform::full_path(name, full) || !platform::current_directory(current) ||
         !platform::within(current, full, below)) {
-        return nullptr;
+        return folders;
     }
-    const platform::Folder& here = platform::Folder::current();
     for (std::string folder = below; !folder.empty();) {
         folder = platform::dirname(without_separator(folder));
-        platform::File file;
-        if (file.open_for_reading(here, folder + kPathIniName) == platform::File::Opened::Yes) {
-            return platform::Folder::open(here, folder.empty() ? "." : folder, true);
+        folders.push_back(folder.empty() ? "." : folder);
+    }
+    return folders;
+}
+
+std::shared_ptr<const platform::Folder> path_ini_above(const std::string& name) {
+    const platform::Folder& here = platform::Folder::current();
+    for (const std::string& folder : folders_above(name)) {
+        if (platform::exists(here, platform::in_folder(folder, kPathIniName))) {
+            return platform::Folder::open(here, folder, true);
         }
     }
     return nullptr;
@@ -75,7 +82,8 @@ void Trees::walk(const std::string& root, const std::string& system_root) {
 void Trees::walk(std::shared_ptr<const platform::Folder> folder, const std::string& shown,
                  std::optional<std::string> directory,
                  std::shared_ptr<const platform::Folder> path_ini) {
-    enter(std::move(folder), shown, std::move(directory), std::move(path_ini));
+    path_ini_above_ = std::move(path_ini);
+    enter(std::move(folder), {}, shown, std::move(directory));
     // Depth-first without recursion, so that no tree is too deep for the walk.
     while (!levels_.empty() && !platform::stop_requested()) {
         Level& level = levels_.back();
@@ -86,46 +94,78 @@ void Trees::walk(std::shared_ptr<const platform::Folder> folder, const std::stri
         const std::string name = std::move(level.folders.back());
         level.folders.pop_back();
         const std::string child_shown = platform::in_folder(level.shown, name);
+        const std::shared_ptr<const platform::Folder> parent = folder_of(levels_.size() - 1);
+        if (!parent) {
+            // Gone, or another folder now, since it was listed.
+            batch_.add(Job::line({Message::FolderUnreadable, levels_.back().shown}));
+            levels_.pop_back();
+            continue;
+        }
         std::shared_ptr<const platform::Folder> child =
-            platform::Folder::open(*level.folder, name, false);
+            platform::Folder::open(*parent, name, false);
         if (!child) {
             batch_.add(Job::line({Message::FolderUnreadable, child_shown}));
             continue;
         }
-        enter(std::move(child), child_shown, name, level.path_ini);
+        enter(std::move(child), name, child_shown, name);
     }
+}
+
+std::shared_ptr<const platform::Folder> Trees::folder_of(std::size_t level) {
+    std::size_t open = level;
+    while (!levels_[open].folder) {
+        --open;
+    }
+    for (std::size_t next = open + 1; next <= level; ++next) {
+        std::shared_ptr<const platform::Folder> folder =
+            platform::Folder::open(*levels_[next - 1].folder, levels_[next].name, false);
+        if (!folder || !(folder->key() == levels_[next].key)) {
+            return nullptr;
+        }
+        levels_[next].folder = std::move(folder);
+    }
+    return levels_[level].folder;
 }
 
 // A bind mount of a folder inside itself is a loop that no link shows: every folder is walked
 // once.
-void Trees::enter(std::shared_ptr<const platform::Folder> folder, const std::string& shown,
-                  std::optional<std::string> directory,
-                  std::shared_ptr<const platform::Folder> path_ini) {
+void Trees::enter(std::shared_ptr<const platform::Folder> folder, const std::string& name,
+                  const std::string& shown, std::optional<std::string> directory) {
     if (!walked_.insert(folder->key()).second) {
         return;
+    }
+    // Watched before it is listed, so that no file made meanwhile is missed.
+    if (observer_ != nullptr) {
+        observer_->entered(folder, shown);
     }
     std::vector<platform::FolderEntry> entries;
     if (!platform::list_folder(*folder, entries)) {
         batch_.add(Job::line({Message::FolderUnreadable, shown}));
         return;
     }
-    if (observer_ != nullptr) {
-        observer_->entered(folder, shown);
-    }
-    Level level{std::move(folder), shown, std::move(path_ini), {}};
+    // A path.ini that is no file is this folder's all the same, and fails as it would in a run
+    // in the folder.
+    const int above = levels_.empty() ? -1 : levels_.back().path_ini;
+    const int own = static_cast<int>(levels_.size());
+    Level level{
+        folder, name, folder->key(), shown, platform::exists(*folder, kPathIniName) ? own : above,
+        {}};
     std::vector<std::string> files;
     for (const platform::FolderEntry& entry : entries) {
         if (entry.kind == platform::FolderEntry::Kind::Folder) {
             level.folders.push_back(entry.name);
-        } else if (entry.name == kPathIniName) {
-            level.path_ini = level.folder;
         } else if (is_taken_in_folder(direction_, entry.name)) {
             files.push_back(entry.name);
         }
     }
     std::reverse(level.folders.begin(), level.folders.end());
-    add_files(level, std::move(directory), std::move(files));
     levels_.push_back(std::move(level));
+    add_files(levels_.back(), std::move(directory), std::move(files));
+    // The levels between the root and the last few let their folders go.
+    constexpr std::size_t kLevelsOpen = 4;
+    if (levels_.size() > kLevelsOpen + 1) {
+        levels_[levels_.size() - kLevelsOpen - 1].folder.reset();
+    }
 }
 
 void Trees::add_files(const Level& level, std::optional<std::string> directory,
@@ -133,8 +173,10 @@ void Trees::add_files(const Level& level, std::optional<std::string> directory,
     if (files.empty()) {
         return;
     }
-    const std::shared_ptr<const Settings> settings =
-        Settings::read(level.folder, level.path_ini, std::move(directory), level.shown);
+    const std::shared_ptr<const Settings> settings = Settings::read(
+        level.folder,
+        level.path_ini < 0 ? path_ini_above_ : folder_of(static_cast<std::size_t>(level.path_ini)),
+        std::move(directory), level.shown);
     if (observer_ != nullptr && !settings->failure()) {
         observer_->read(*settings);
     }

@@ -23,8 +23,11 @@ public:
     virtual void read(const Settings& settings) = 0;
 };
 
-// The folder of the nearest path.ini above the folder `name` that lies inside the current
-// directory, the current directory's included; none where it does not lie inside it.
+// The folders above the folder `name` up to the current directory, where `name` lies inside it,
+// nearest first, named from the current directory ("." for itself); none where it does not.
+std::vector<std::string> folders_above(const std::string& name);
+
+// The folder of the nearest path.ini among those.
 std::shared_ptr<const platform::Folder> path_ini_above(const std::string& name);
 
 // The last component of a folder's full path, as header names take it.
@@ -53,15 +56,22 @@ public:
               std::shared_ptr<const platform::Folder> path_ini);
 
 private:
+    // A folder on the way from the root to the one being walked. Only the root's handle and
+    // those of the last few levels are kept open, so that a deep tree takes no more open files
+    // than a shallow one; a level's folder is opened again by name when the walk comes back to
+    // it, and must still be the folder it was.
     struct Level {
-        std::shared_ptr<const platform::Folder> folder;
+        std::shared_ptr<const platform::Folder> folder;  // none while it is let go
+        std::string name;                                // in the folder above
+        platform::FileKey key;
         std::string shown;
-        std::shared_ptr<const platform::Folder> path_ini;  // the nearest, or none
-        std::vector<std::string> folders;                  // those not yet walked, last first
+        int path_ini;  // the level whose folder holds the nearest path.ini; -1: above the root
+        std::vector<std::string> folders;  // those not yet walked, last first
     };
-    void enter(std::shared_ptr<const platform::Folder> folder, const std::string& shown,
-               std::optional<std::string> directory,
-               std::shared_ptr<const platform::Folder> path_ini);
+    void enter(std::shared_ptr<const platform::Folder> folder, const std::string& name,
+               const std::string& shown, std::optional<std::string> directory);
+    // The handle of a level's folder, opened again where it was let go; none where it has gone.
+    std::shared_ptr<const platform::Folder> folder_of(std::size_t level);
     // The folder's files that are taken, with their folder's settings; a folder's templates
     // never go back to TGA.
     void add_files(const Level& level, std::optional<std::string> directory,
@@ -71,6 +81,7 @@ private:
     Trigger trigger_;
     Batch& batch_;
     TreeObserver* observer_;
+    std::shared_ptr<const platform::Folder> path_ini_above_;  // the root's
     std::set<platform::FileKey> walked_;
     std::vector<Level> levels_;  // from the root to the folder being walked
 };

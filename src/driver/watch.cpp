@@ -44,8 +44,7 @@ std::string folder_part(const std::string& name) {
 }
 
 bool has_path_ini(const platform::Folder& folder) {
-    platform::File file;
-    return file.open_for_reading(folder, kPathIniName) == platform::File::Opened::Yes;
+    return platform::exists(folder, kPathIniName);
 }
 
 class Watcher : public TreeObserver {
@@ -68,13 +67,15 @@ private:
         std::optional<std::string> directory;
         std::shared_ptr<const platform::Folder> path_ini;  // the nearest above it
     };
-    // A folder watched: where it lies in its tree, or that it holds templates, or both.
+    // A folder watched: where it lies in its tree, that it holds templates, that it lies above
+    // roots whose nearest path.ini it may hold, or all of these.
     struct Watched {
         platform::FileKey key;
         std::size_t root = 0;
         std::string below;  // its path below the root; empty for the root
         bool in_tree = false;
         bool templates = false;
+        std::vector<std::size_t> above;  // the roots it lies above
     };
     // A folder below a root, open, with the folder of the nearest path.ini above it and its own.
     struct Place {
@@ -87,6 +88,12 @@ private:
         return below.empty() ? roots_[root].shown : platform::in_folder(roots_[root].shown, below);
     }
     std::optional<Place> open(std::size_t root, const std::string& below) const;
+    // Adds a watch; false, the failure noted, where it cannot be had.
+    bool watch(const platform::Folder& folder, const std::string& shown, bool tree, int& id);
+    // Stops watching a folder of a tree, and the folders below it.
+    void forget(int id);
+    // Forgets the folders moved that are no longer where they were.
+    void check_moved();
     void walk_all();
     void walk(std::size_t root, const std::string& below);
     void saved(const Watched& watched, const std::string& name);
@@ -101,13 +108,31 @@ private:
     FolderWatch watch_;
     std::vector<Root> roots_;
     std::size_t walking_ = 0;  // the root a walk is in
+    bool walked_ = false;      // the first walk is done
     std::map<int, Watched> watched_;
-    std::set<platform::FileKey> keys_;  // of the folders of trees watched
+    std::map<platform::FileKey, int> trees_;  // the folders of trees watched, by their keys
     std::set<platform::FileKey> template_folders_;
-    std::optional<std::string> too_many_;  // the folder that the system's limit left unwatched
+    std::vector<int> moved_;
+    std::optional<Report> unwatched_;  // why a folder could not be watched
     std::map<std::pair<int, std::string>, Clock::time_point> quiet_;
     std::vector<std::pair<Clock::time_point, Batch::Aside>> aside_;
 };
+
+bool Watcher::watch(const platform::Folder& folder, const std::string& shown_as, bool tree,
+                    int& id) {
+    switch (watch_.add(folder, shown_as, tree, id)) {
+        case FolderWatch::Added::Yes:
+            return true;
+        case FolderWatch::Added::Full:
+            unwatched_ = unwatched_ ? unwatched_
+                                    : Report{Message::WatchLimit, shown_as, FolderWatch::limit()};
+            return false;
+        case FolderWatch::Added::Failed:
+            break;
+    }
+    unwatched_ = unwatched_ ? unwatched_ : Report{Message::WatchFailed, shown_as};
+    return false;
+}
 
 void Watcher::entered(const std::shared_ptr<const platform::Folder>& folder,
                       const std::string& shown_as) {
@@ -116,24 +141,25 @@ void Watcher::entered(const std::shared_ptr<const platform::Folder>& folder,
         shown_as.size() <= root.size()
             ? std::string()
             : shown_as.substr(root.size() + (ends_in_separator(root) ? 0 : 1));
-    // Where one watch covers a tree, the root's is all there is; a folder walked again is watched
-    // already.
-    if ((FolderWatch::watches_trees() && !below.empty()) || !keys_.insert(folder->key()).second) {
+    // Where one watch covers a tree, the root's is all there is.
+    if (FolderWatch::watches_trees() && !below.empty()) {
+        return;
+    }
+    // A folder watched already is where the walk met it: moved there, or walked again.
+    const auto known = trees_.find(folder->key());
+    if (known != trees_.end()) {
+        watched_[known->second].root = walking_;
+        watched_[known->second].below = below;
         return;
     }
     int id = -1;
-    switch (watch_.add(*folder, true, id)) {
-        case FolderWatch::Added::Yes:
-            watched_[id].key = folder->key();
-            watched_[id].root = walking_;
-            watched_[id].below = below;
-            watched_[id].in_tree = true;
-            return;
-        case FolderWatch::Added::Full:
-            too_many_ = too_many_ ? too_many_ : shown_as;
-            return;
-        case FolderWatch::Added::Failed:
-            return;
+    if (watch(*folder, shown_as, true, id)) {
+        trees_[folder->key()] = id;
+        Watched& watched = watched_[id];
+        watched.key = folder->key();
+        watched.root = walking_;
+        watched.below = below;
+        watched.in_tree = true;
     }
 }
 
@@ -145,10 +171,47 @@ void Watcher::read(const Settings& settings) {
         platform::Folder::open(settings.templates(), folder.empty() ? "." : folder, true);
     int id = -1;
     if (templates && template_folders_.insert(templates->key()).second &&
-        watch_.add(*templates, false, id) == FolderWatch::Added::Yes) {
+        watch(*templates, folder, false, id)) {
         watched_[id].key = templates->key();
         watched_[id].templates = true;
     }
+}
+
+void Watcher::forget(int id) {
+    const auto gone = watched_.find(id);
+    if (gone == watched_.end()) {
+        return;
+    }
+    const Watched folder = gone->second;
+    for (auto it = watched_.begin(); it != watched_.end();) {
+        const Watched& w = it->second;
+        const bool below =
+            it == gone || (w.in_tree && folder.in_tree && w.root == folder.root &&
+                           (folder.below.empty() ||
+                            w.below.rfind(folder.below + platform::kDirectorySeparator, 0) == 0));
+        if (!below) {
+            ++it;
+            continue;
+        }
+        trees_.erase(w.key);
+        template_folders_.erase(w.key);
+        watch_.remove(it->first);
+        it = watched_.erase(it);
+    }
+}
+
+void Watcher::check_moved() {
+    for (const int id : moved_) {
+        const auto found = watched_.find(id);
+        if (found == watched_.end() || !found->second.in_tree) {
+            continue;
+        }
+        const std::optional<Place> place = open(found->second.root, found->second.below);
+        if (!place || !(place->folder->key() == found->second.key)) {
+            forget(id);
+        }
+    }
+    moved_.clear();
 }
 
 std::optional<Watcher::Place> Watcher::open(std::size_t root, const std::string& below) const {
@@ -157,7 +220,8 @@ std::optional<Watcher::Place> Watcher::open(std::size_t root, const std::string&
         place.path_ini = place.folder;
     }
     for (std::size_t start = 0; start < below.size();) {
-        const std::size_t end = std::min(below.find_first_of("/\\", start), below.size());
+        const std::size_t end =
+            std::min(below.find_first_of(platform::kSeparators, start), below.size());
         std::shared_ptr<const platform::Folder> child =
             platform::Folder::open(*place.folder, below.substr(start, end - start), false);
         if (!child) {
@@ -174,7 +238,8 @@ std::optional<Watcher::Place> Watcher::open(std::size_t root, const std::string&
 }
 
 void Watcher::walk_all() {
-    Trees trees(direction_, Trigger::OutOfDate, batch_, this);
+    Trees trees(direction_, walked_ ? Trigger::Found : Trigger::OutOfDate, batch_, this);
+    walked_ = true;
     for (walking_ = 0; walking_ < roots_.size(); ++walking_) {
         const Root& root = roots_[walking_];
         trees.walk(root.folder, root.shown, root.directory, root.path_ini);
@@ -184,7 +249,7 @@ void Watcher::walk_all() {
 void Watcher::walk(std::size_t root, const std::string& below) {
     if (const std::optional<Place> place = open(root, below)) {
         walking_ = root;
-        Trees(direction_, Trigger::OutOfDate, batch_, this)
+        Trees(direction_, Trigger::Found, batch_, this)
             .walk(place->folder, shown(root, below),
                   below.empty() ? roots_[root].directory : platform::last_part(below),
                   place->path_ini_above);
@@ -200,6 +265,12 @@ void Watcher::saved(const Watched& watched, const std::string& name) {
     if (watched.templates && m32::template_size(bare)) {
         walk_all();
         return;
+    }
+    if (bare == kPathIniName) {
+        for (const std::size_t root : watched.above) {
+            roots_[root].path_ini = path_ini_above(roots_[root].shown);
+            walk(root, {});
+        }
     }
     if (!watched.in_tree) {
         return;
@@ -221,6 +292,13 @@ void Watcher::saved(const Watched& watched, const std::string& name) {
         Settings::read(place->folder, place->path_ini,
                        below.empty() ? roots_[watched.root].directory : platform::last_part(below),
                        shown(watched.root, below));
+    // Whatever an earlier save of it read as, this one is its last word.
+    aside_.erase(std::remove_if(aside_.begin(), aside_.end(),
+                                [&](const auto& held) {
+                                    return held.second.input == bare &&
+                                           held.second.heading == settings->shown();
+                                }),
+                 aside_.end());
     if (settings->failure()) {
         batch_.add(Job::line(*settings->failure(), settings->shown()));
     } else if (direction_ == Direction::ToM32 || !is_template(*settings, bare)) {
@@ -240,9 +318,10 @@ void Watcher::change(const FolderWatch::Change& change) {
     const Watched watched = found->second;
     switch (change.kind) {
         case FolderWatch::Change::Kind::Gone:
-            keys_.erase(watched.key);
-            template_folders_.erase(watched.key);
-            watched_.erase(found);
+            forget(change.id);
+            return;
+        case FolderWatch::Change::Kind::Moved:
+            moved_.push_back(change.id);
             return;
         case FolderWatch::Change::Kind::FolderMade:
             if (watched.in_tree) {
@@ -322,36 +401,55 @@ void Watcher::drain() {
 }
 
 int Watcher::run(const std::vector<std::string>& names) {
+    std::shared_ptr<const Settings> current;
     for (const std::string& name : names) {
         std::shared_ptr<const platform::Folder> folder =
             platform::Folder::open(platform::Folder::current(), name, true);
-        if (!folder) {
-            batch_.add(Job::line(
-                {platform::is_folder(name) ? Message::FolderUnreadable : Message::InputMissing,
-                 name}));
-            continue;
+        platform::FileState state;
+        if (folder && !watch_.ready()) {
+            batch_.add(Job::line({Message::NoWatch, name}));
+        } else if (folder) {
+            roots_.push_back({name, std::move(folder), directory_of(name), path_ini_above(name)});
+        } else if (platform::is_folder(name)) {
+            batch_.add(Job::line({Message::FolderUnreadable, name}));
+        } else if (!platform::stat(platform::Folder::current(), name, state)) {
+            batch_.add(Job::line({Message::InputMissing, name}));
+        } else {
+            // A file named converts as in a run over folders, and is not watched.
+            current = current ? current : Settings::of_current_directory();
+            batch_.add(current->failure()
+                           ? Job::line(*current->failure())
+                           : Job::convert(direction_, current, name, Trigger::OutOfDate));
         }
-        if (!watch_.ready()) {
-            print(out_, message_text({Message::NoWatch, name}));
-            return exit_status(Message::NoWatch);
+    }
+    // The folders above a root may gain or change the path.ini it uses.
+    for (std::size_t root = 0; root < roots_.size(); ++root) {
+        for (const std::string& name : folders_above(roots_[root].shown)) {
+            const std::shared_ptr<const platform::Folder> above =
+                platform::Folder::open(platform::Folder::current(), name, true);
+            int id = -1;
+            if (above && watch(*above, name, false, id)) {
+                watched_[id].key = above->key();
+                watched_[id].above.push_back(root);
+            }
         }
-        roots_.push_back({name, std::move(folder), directory_of(name), path_ini_above(name)});
     }
     walk_all();
     drain();
     std::vector<FolderWatch::Change> changes;
-    while (!too_many_ && watch_.wait(timeout(), changes)) {
+    while (!roots_.empty() && !unwatched_ && watch_.wait(timeout(), changes)) {
         for (const FolderWatch::Change& c : changes) {
             change(c);
         }
+        check_moved();
         due();
         drain();
     }
-    if (too_many_) {
-        print(out_, message_text({Message::WatchLimit, *too_many_, FolderWatch::limit()}));
-        return exit_status(Message::WatchLimit);
+    if (unwatched_) {
+        print(out_, message_text(*unwatched_));
+        return exit_status(unwatched_->message);
     }
-    return 0;
+    return roots_.empty() ? batch_.status() : 0;
 }
 
 }  // namespace

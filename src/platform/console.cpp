@@ -64,10 +64,12 @@ unsigned processor_count() {
 
 unsigned workers_within_file_limit() {
 #ifndef _WIN32
-    // Each conversion holds its input and its new file open, and a template or a folder for a
-    // moment; the standard streams and the C library take a few more.
-    constexpr rlim_t kPerWorker = 3;
-    constexpr rlim_t kOwn = 8;
+    // Each conversion holds its input and its new file open, and a template, a path.ini, a
+    // folder or the output it keeps the header of for a moment, and the batch keeps up to two
+    // more folders open for each worker's jobs to come. The standard streams, the C library, a
+    // walk through a tree (its root and its last few levels) and a watch take the rest.
+    constexpr rlim_t kPerWorker = 5;
+    constexpr rlim_t kOwn = 16;
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         const rlim_t workers =

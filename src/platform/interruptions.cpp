@@ -190,6 +190,8 @@ void remove_unfinished_files_on_interrupt() {
     struct sigaction handler {};
     handler.sa_handler = remove_unfinished_and_end;
     handler.sa_mask = waiting_signals();
+    // A stop asked for returns from the handler: calls under way go on.
+    handler.sa_flags = SA_RESTART;
     for_each_ending_signal([&](int signal) {
         struct sigaction before {};
         // A signal the caller chose to ignore (nohup, a background job) stays ignored.

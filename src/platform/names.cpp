@@ -19,12 +19,6 @@ namespace varnel::platform {
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kSeparators = "\\/:";
-#else
-constexpr const char* kSeparators = "/";
-#endif
-
 bool starts_with(const std::string& text, const char* start) {
     return text.rfind(start, 0) == 0;
 }

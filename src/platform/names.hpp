@@ -11,11 +11,14 @@ namespace varnel::platform {
 using SystemName = std::wstring;
 inline constexpr bool kNamesAreUtf8 = true;
 inline constexpr char kDirectorySeparator = '\\';
+// What separates the parts of a name.
+inline constexpr const char* kSeparators = "\\/:";
 #else
 using SystemName = std::string;
 // Every byte of a name counts as a character.
 inline constexpr bool kNamesAreUtf8 = false;
 inline constexpr char kDirectorySeparator = '/';
+inline constexpr const char* kSeparators = "/";
 #endif
 
 // A name as the system calls take it. On Windows it is made absolute and given the \\?\ form, so

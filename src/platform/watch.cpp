@@ -1,5 +1,6 @@
 #include "platform/watch.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/interruptions.hpp"
@@ -41,12 +42,21 @@ struct FolderWatch::Watched {
 
 FolderWatch::FolderWatch() = default;
 
+// A read under way may still complete into the buffer: it is waited for before the buffer goes.
+void FolderWatch::close(Watched& watched) {
+    CancelIo(watched.folder);
+    DWORD bytes = 0;
+    GetOverlappedResult(watched.folder, &watched.overlapped, &bytes, TRUE);
+    CloseHandle(watched.folder);
+    CloseHandle(watched.overlapped.hEvent);
+}
+
 FolderWatch::~FolderWatch() {
     for (Watched* watched : watched_) {
-        CancelIo(watched->folder);
-        CloseHandle(watched->folder);
-        CloseHandle(watched->overlapped.hEvent);
-        delete watched;
+        if (watched != nullptr) {
+            close(*watched);
+            delete watched;
+        }
     }
 }
 
@@ -54,9 +64,11 @@ bool FolderWatch::ready() const {
     return true;
 }
 
-FolderWatch::Added FolderWatch::add(const Folder& folder, bool tree, int& id) {
+FolderWatch::Added FolderWatch::add(const Folder& folder, const std::string&, bool tree, int& id) {
     // A wait takes at most 64 handles, the stop among them.
-    if (watched_.size() + 1 >= MAXIMUM_WAIT_OBJECTS) {
+    const auto live = static_cast<std::size_t>(std::count_if(
+        watched_.begin(), watched_.end(), [](const Watched* w) { return w != nullptr; }));
+    if (live + 1 >= MAXIMUM_WAIT_OBJECTS) {
         return Added::Full;
     }
     auto* watched = new Watched;
@@ -82,11 +94,24 @@ FolderWatch::Added FolderWatch::add(const Folder& folder, bool tree, int& id) {
     return Added::Yes;
 }
 
+void FolderWatch::remove(int id) {
+    Watched*& watched = watched_[static_cast<std::size_t>(id)];
+    if (watched != nullptr) {
+        close(*watched);
+        delete watched;
+        watched = nullptr;
+    }
+}
+
 bool FolderWatch::wait(int milliseconds, std::vector<Change>& changes) {
     changes.clear();
     std::vector<HANDLE> events{static_cast<HANDLE>(stop_event())};
-    for (Watched* watched : watched_) {
-        events.push_back(watched->overlapped.hEvent);
+    std::vector<int> ids{-1};
+    for (std::size_t i = 0; i < watched_.size(); ++i) {
+        if (watched_[i] != nullptr) {
+            events.push_back(watched_[i]->overlapped.hEvent);
+            ids.push_back(static_cast<int>(i));
+        }
     }
     const DWORD woken =
         WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE,
@@ -97,7 +122,7 @@ bool FolderWatch::wait(int milliseconds, std::vector<Change>& changes) {
     if (woken < WAIT_OBJECT_0 + 1 || woken >= WAIT_OBJECT_0 + events.size()) {
         return true;
     }
-    const int id = static_cast<int>(woken - WAIT_OBJECT_0 - 1);
+    const int id = ids[woken - WAIT_OBJECT_0];
     Watched& watched = *watched_[static_cast<std::size_t>(id)];
     DWORD bytes = 0;
     const bool read = GetOverlappedResult(watched.folder, &watched.overlapped, &bytes, FALSE) != 0;
@@ -164,16 +189,19 @@ bool FolderWatch::ready() const {
     return inotify_ >= 0;
 }
 
-FolderWatch::Added FolderWatch::add([[maybe_unused]] const Folder& folder, bool,
+FolderWatch::Added FolderWatch::add([[maybe_unused]] const Folder& folder,
+                                    [[maybe_unused]] const std::string& name, bool,
                                     [[maybe_unused]] int& id) {
 #ifdef __linux__
-    // The folder by its handle, however deep it lies.
-    const std::string name =
+    constexpr std::uint32_t kChanges = IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_MODIFY |
+                                       IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+    // The folder by its handle, however deep it lies; by its name where /proc is not there.
+    const std::string by_handle =
         folder.is_current() ? "." : "/proc/self/fd/" + std::to_string(folder.handle());
-    const int watch =
-        ::inotify_add_watch(inotify_, name.c_str(),
-                            IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_MODIFY | IN_DELETE_SELF |
-                                IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK);
+    int watch = ::inotify_add_watch(inotify_, by_handle.c_str(), kChanges);
+    if (watch < 0 && errno == ENOENT) {
+        watch = ::inotify_add_watch(inotify_, name.c_str(), kChanges);
+    }
     if (watch < 0) {
         return errno == ENOSPC ? Added::Full : Added::Failed;
     }
@@ -181,6 +209,12 @@ FolderWatch::Added FolderWatch::add([[maybe_unused]] const Folder& folder, bool,
     return Added::Yes;
 #else
     return Added::Failed;
+#endif
+}
+
+void FolderWatch::remove([[maybe_unused]] int id) {
+#ifdef __linux__
+    ::inotify_rm_watch(inotify_, id);
 #endif
 }
 
@@ -204,7 +238,9 @@ bool FolderWatch::wait(int milliseconds, std::vector<Change>& changes) {
             const bool folder = (event.mask & IN_ISDIR) != 0;
             if ((event.mask & IN_Q_OVERFLOW) != 0) {
                 changes.push_back({Change::Kind::Lost, -1, {}});
-            } else if ((event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0) {
+            } else if ((event.mask & IN_MOVE_SELF) != 0) {
+                changes.push_back({Change::Kind::Moved, event.wd, {}});
+            } else if ((event.mask & (IN_DELETE_SELF | IN_IGNORED)) != 0) {
                 changes.push_back({Change::Kind::Gone, event.wd, {}});
             } else if (folder && (event.mask & (IN_CREATE | IN_MOVED_TO)) != 0) {
                 changes.push_back({Change::Kind::FolderMade, event.wd, name});

@@ -19,6 +19,7 @@ public:
             Written,     // a file was closed after writing, or moved into the folder
             Changing,    // a file was made or written to, and may still be
             FolderMade,  // a folder was made or moved into the folder
+            Moved,       // the watched folder was moved, within its tree or out of it
             Gone,        // the watched folder is gone
             Lost,        // changes came faster than they could be told: any may have been missed
         };
@@ -36,10 +37,13 @@ public:
     // False where the system has no watch to give.
     bool ready() const;
     // Watches the files and folders in `folder` (with `tree` on Windows, the whole tree below it;
-    // elsewhere each folder is watched by itself). `id` gets its number, which is that of an
+    // elsewhere each folder is watched by itself), found by `name` in the current directory
+    // where the system cannot watch it by its handle. `id` gets its number, which is that of an
     // earlier watch where the folder is already watched. Full where the system's limit on
     // watches is reached.
-    Added add(const Folder& folder, bool tree, int& id);
+    Added add(const Folder& folder, const std::string& name, bool tree, int& id);
+    // Stops watching that folder.
+    void remove(int id);
     // Waits for changes for at most `milliseconds` (negative: for ever). False once the program is
     // asked to stop.
     bool wait(int milliseconds, std::vector<Change>& changes);
@@ -55,7 +59,8 @@ public:
 private:
 #ifdef _WIN32
     struct Watched;
-    std::vector<Watched*> watched_;
+    static void close(Watched& watched);
+    std::vector<Watched*> watched_;  // by number; none where it was removed
 #else
     int inotify_ = -1;
 #endif

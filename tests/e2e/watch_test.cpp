@@ -154,7 +154,9 @@ TEST(Watch, EverySaveBecomesAnOutputOnceItsWriterIsDone) {
          [](const fs::path& file, const std::string& bytes) { write_slowly(file, bytes, true); }},
         {"in a folder that has come", "wood",
          [](const fs::path& file, const std::string& bytes) {
+             // Walked as it comes, before the file in it is saved: the save converts once.
              fs::create_directory(file.parent_path());
+             std::this_thread::sleep_for(std::chrono::milliseconds(300));
              write_bytes(file, bytes);
          }},
     };
@@ -184,6 +186,49 @@ TEST(Watch, EverySaveBecomesAnOutputOnceItsWriterIsDone) {
     EXPECT_EQ(watch.until(expected), expected);
     EXPECT_EQ(watch.stop(SIGINT), 0);
     EXPECT_FALSE(unfinished_left(scene.dir()));
+}
+
+// A folder renamed is watched under its new name, and one moved out of the tree no more; a
+// path.ini above the folder named is watched too; a file damaged and then saved whole at once is
+// not said to be damaged.
+TEST(Watch, FoldersThatMoveAndThePathIniAboveAreFollowed) {
+    const Scene scene("mod");
+    scene.put_template(4, 2);
+    scene.put("tex/a/x.tga", classic_tga(4, 2, 1));
+    ASSERT_EQ(scene.run({"-r", "tex"}).status, 0);
+    Watching watch(scene, {"--watch", "tex"});
+    EXPECT_EQ(watch.within(0.3), "");
+    fs::rename(scene.dir() / "tex/a", scene.dir() / "tex/b");
+    // The folder renamed is walked as --update would before the save, which is converted once.
+    watch.within(0.3);
+    scene.put("tex/b/y.tga", classic_tga(4, 2, 2));
+    std::string expected = "In tex/b:\n" + progress_lines("y.tga", 4, 2);
+    EXPECT_EQ(watch.until(expected), expected);
+
+    scene.put("tex/b/w.tga", classic_tga(4, 2, 3).substr(0, 30));
+    watch.within(0.2);
+    write_bytes(scene.dir() / "tex/b/.w.tga.new", classic_tga(4, 2, 3));
+    fs::rename(scene.dir() / "tex/b/.w.tga.new", scene.dir() / "tex/b/w.tga");
+    expected += progress_lines("w.tga", 4, 2);
+    watch.until(expected);
+    EXPECT_EQ(watch.within(1), expected) << "the first save of w.tga was said to be damaged";
+
+    fs::create_directory(scene.root() / "outside");
+    fs::rename(scene.dir() / "tex/b", scene.root() / "outside/b");
+    write_bytes(scene.root() / "outside/b/z.tga", classic_tga(4, 2, 4));
+    EXPECT_EQ(watch.within(0.3), expected);
+
+    fs::create_directory(scene.dir() / "tex/c");
+    watch.within(0.3);
+    scene.put("tex/c/v.tga", classic_tga(4, 2, 5));
+    expected += "In tex/c:\n" + progress_lines("v.tga", 4, 2);
+    EXPECT_EQ(watch.until(expected), expected);
+    fs::last_write_time(scene.dir() / "tex/c/v.m32",
+                        fs::last_write_time(scene.dir() / "tex/c/v.m32") - std::chrono::hours(1));
+    scene.put("path.ini", "../tpl/");
+    expected += progress_lines("v.tga", 4, 2);
+    EXPECT_EQ(watch.until(expected), expected);
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
 }
 
 // Ended while it writes a large output, the run lets that conversion end whole, leaves no new
@@ -222,8 +267,10 @@ TEST(Watch, TooFewWatchesForTheTreeAreSaid) {
     }
     const Files before = scene.files();
     const ToolRun run = scene.run({"--watch", "tex"}, {"unshare", "-U", "-r", "sh", "-c", lowered});
+    // The three watches go to the current directory, which may hold the path.ini above tex, to
+    // tex and to tex/a.
     EXPECT_EQ(run.output,
-              "Couldn't watch tex/c: the system lets too few folders be watched for this "
+              "Couldn't watch tex/b: the system lets too few folders be watched for this "
               "tree; raise fs.inotify.max_user_watches !\n");
     EXPECT_EQ(run.status, 255);
     EXPECT_TRUE(scene.files() == before);

@@ -108,10 +108,17 @@ TEST(Interruption, RemovesTheNewFilesAndEndsAsTheSignalWould) {
         int signal;
         std::vector<std::string> arguments;
     } cases[] = {
-        {SIGINT, {"big.tga"}},   {SIGTERM, {"big.tga"}}, {SIGHUP, {"big.tga"}},
-        {SIGIO, {"big.tga"}},    {SIGPWR, {"big.tga"}},  {SIGSYS, {"big.tga"}},
-        {SIGTRAP, {"big.tga"}},  {SIGABRT, {"big.tga"}}, {SIGSTKFLT, {"big.tga"}},
-        {SIGUSR1, {"big.tga"}},  {SIGTERM, {"-j", "2", "big.tga", "copy.tga"}},
+        {SIGINT, {"big.tga"}},
+        {SIGTERM, {"big.tga"}},
+        {SIGHUP, {"big.tga"}},
+        {SIGIO, {"big.tga"}},
+        {SIGPWR, {"big.tga"}},
+        {SIGSYS, {"big.tga"}},
+        {SIGTRAP, {"big.tga"}},
+        {SIGABRT, {"big.tga"}},
+        {SIGSTKFLT, {"big.tga"}},
+        {SIGUSR1, {"big.tga"}},
+        {SIGTERM, {"-j", "2", "big.tga", "copy.tga"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(strsignal(c.signal)) + ", " + c.arguments.back());
@@ -375,7 +382,8 @@ TEST(StickyFolder, AnotherUsersLinkAsTheOutputIsNotFollowed) {
                       progress_lines("a.tga", 4, 2) + line("Error opening a.m32 for writing.\n"));
             EXPECT_EQ(scene.read("../victim"), "root's own");
             EXPECT_EQ(std::distance(fs::directory_iterator(scene.dir()), fs::directory_iterator()),
-                      4) << "a new file left";
+                      4)
+                << "a new file left";
         } else {
             EXPECT_EQ(run.status, 0) << run.output;
             EXPECT_EQ(fs::file_size(victim), 968u + 4 * 4 * 2);
@@ -459,6 +467,39 @@ TEST(ProcessLimits, FewOpenFilesStillConvertEveryFile) {
     ASSERT_TRUE(WIFEXITED(ended.status));
     EXPECT_EQ(WEXITSTATUS(ended.status), 0) << ended.output.substr(0, 300);
     EXPECT_EQ(list_files(scene.dir()).size(), 2u + 2 * 300);
+}
+
+// The same for a tree: a walk keeps only a few folders open however deep it goes, and the jobs
+// waiting for a worker count in what the limit holds. A tree of 60 folders side by side, each
+// with a file, and one 200 folders deep converts whole.
+TEST(ProcessLimits, FewOpenFilesStillConvertEveryTree) {
+    if (under_emulator()) {
+        GTEST_SKIP() << "a limit on open files binds the emulator as much as varnel";
+    }
+    const Scene scene;
+    scene.put_template(8, 8);
+    for (int i = 0; i < 60; ++i) {
+        scene.put("tex/side" + std::to_string(i) + "/t.tga", classic_tga(8, 8));
+    }
+    std::string deep = "tex";
+    for (int i = 0; i < 200; ++i) {
+        deep += "/d";
+    }
+    scene.put(deep + "/t.tga", classic_tga(8, 8));
+    for (const char* workers : {"1", "2", "9999"}) {
+        SCOPED_TRACE(std::string("-j ") + workers);
+        const Ended ended = run_limited(scene, {"-j", workers, "-r", "tex"}, {RLIMIT_NOFILE, 24});
+        ASSERT_TRUE(WIFEXITED(ended.status));
+        EXPECT_EQ(WEXITSTATUS(ended.status), 0) << ended.output.substr(0, 300);
+        EXPECT_EQ(ended.output.find("Couldn't"), std::string::npos) << ended.output.substr(0, 300);
+        EXPECT_TRUE(fs::exists(scene.dir() / (deep + "/t.m32")));
+        EXPECT_EQ(list_files(scene.dir()).size(), 1u + 2 * 61);
+        for (const std::string& name : list_files(scene.dir())) {
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".m32") == 0) {
+                fs::remove(scene.dir() / name);
+            }
+        }
+    }
 }
 
 // An input that is there but cannot be opened is unreadable, not missing.
