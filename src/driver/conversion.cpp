@@ -45,6 +45,7 @@ std::optional<Report> Conversion::run() {
 }
 
 void Conversion::stat_output() {
+    looked_beside_earlier_ = schedule_.earlier_unfinished(index_);
     output_place_ =
         platform::stat_output(job_.settings().folder(), job_.output(), workspace_.folders);
 }
@@ -143,7 +144,11 @@ bool Conversion::up_to_date(const Sink& sink, const Image& image) {
 }
 
 std::optional<Report> Conversion::write(Source& source, Sink& sink, const Image& image) {
-    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys)) {
+    // Where putting a file in place takes more than one step, a look taken while an earlier file
+    // of the run was putting this output in place may have found its name empty or held, even
+    // if that file is done by now.
+    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys) ||
+        (!platform::kPutInPlaceAtOnce && looked_beside_earlier_)) {
         stat_output();
     }
     const std::optional<Report> planned = sink.plan(*this, output_place_, image);

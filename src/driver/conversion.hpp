@@ -148,6 +148,8 @@ private:
     const Print& print_;
     const Choices& choices_;
     platform::OutputPlace output_place_;
+    // The output was looked at while an earlier file of the run was unfinished.
+    bool looked_beside_earlier_ = false;
     platform::File input_;
 };
 

@@ -84,6 +84,11 @@ void Schedule::wait_for_earlier_templates(std::size_t file) {
     });
 }
 
+bool Schedule::earlier_unfinished(std::size_t file) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::any_of(begun_.begin(), begun_.end(), [&](const Begun& b) { return b.file < file; });
+}
+
 void Schedule::done(std::size_t file) {
     const std::lock_guard<std::mutex> lock(mutex_);
     begun_.erase(std::remove_if(begun_.begin(), begun_.end(),

@@ -29,6 +29,8 @@ public:
     void template_read(std::size_t file);
     // Waits until every earlier file has read its template.
     void wait_for_earlier_templates(std::size_t file);
+    // True while a file before `file` has not ended.
+    bool earlier_unfinished(std::size_t file);
     // File `file` has ended, however it ended.
     void done(std::size_t file);
 

@@ -94,6 +94,9 @@ private:
     void forget(int id);
     // Forgets the folders moved that are no longer where they were.
     void check_moved();
+    // How a file in a folder below a root is now; none where it is not there.
+    static std::optional<platform::FileState> state_of(const std::optional<Place>& place,
+                                                       const std::string& name);
     void walk_all();
     void walk(std::size_t root, const std::string& below);
     void saved(const Watched& watched, const std::string& name);
@@ -114,7 +117,13 @@ private:
     std::set<platform::FileKey> template_folders_;
     std::vector<int> moved_;
     std::optional<Report> unwatched_;  // why a folder could not be watched
-    std::map<std::pair<int, std::string>, Clock::time_point> quiet_;
+    // A file that changes, to be taken once it has been still for the quiet time: when that
+    // ends, and how it was at the last look.
+    struct Settling {
+        Clock::time_point until;
+        std::optional<platform::FileState> last;
+    };
+    std::map<std::pair<int, std::string>, Settling> quiet_;
     std::vector<std::pair<Clock::time_point, Batch::Aside>> aside_;
 };
 
@@ -237,6 +246,15 @@ std::optional<Watcher::Place> Watcher::open(std::size_t root, const std::string&
     return place;
 }
 
+std::optional<platform::FileState> Watcher::state_of(const std::optional<Place>& place,
+                                                     const std::string& name) {
+    platform::FileState state;
+    if (!place || !platform::stat(*place->folder, name, state)) {
+        return std::nullopt;
+    }
+    return state;
+}
+
 void Watcher::walk_all() {
     Trees trees(direction_, walked_ ? Trigger::Found : Trigger::OutOfDate, batch_, this);
     walked_ = true;
@@ -343,7 +361,13 @@ void Watcher::change(const FolderWatch::Change& change) {
                                }),
                 aside_.end());
             if (!FolderWatch::tells_closes()) {
-                quiet_[{change.id, change.name}] = Clock::now() + kQuiet;
+                const auto [settling, first] =
+                    quiet_.insert({{change.id, change.name}, Settling{}});
+                settling->second.until = Clock::now() + kQuiet;
+                if (first) {
+                    settling->second.last =
+                        state_of(open(watched.root, watched.below), change.name);
+                }
             }
             return;
         case FolderWatch::Change::Kind::Lost:
@@ -353,8 +377,8 @@ void Watcher::change(const FolderWatch::Change& change) {
 
 int Watcher::timeout() const {
     std::optional<Clock::time_point> next;
-    for (const auto& [file, at] : quiet_) {
-        next = next ? std::min(*next, at) : at;
+    for (const auto& [file, settling] : quiet_) {
+        next = next ? std::min(*next, settling.until) : settling.until;
     }
     for (const auto& [at, held] : aside_) {
         next = next ? std::min(*next, at) : at;
@@ -378,13 +402,18 @@ void Watcher::due() {
     }
     for (auto it = quiet_.begin(); it != quiet_.end();) {
         const auto watched = watched_.find(it->first.first);
-        if (it->second > now || watched == watched_.end()) {
+        if (it->second.until > now || watched == watched_.end()) {
             it = watched == watched_.end() ? quiet_.erase(it) : std::next(it);
             continue;
         }
+        // A writer that holds the file, or one that wrote more since the last look without a
+        // notice having come (Windows tells of sizes late), is not done with it.
         const std::optional<Place> place = open(watched->second.root, watched->second.below);
-        if (place && platform::is_being_written(*place->folder, it->first.second)) {
-            it->second = now + kQuiet;
+        const std::optional<platform::FileState> state = state_of(place, it->first.second);
+        const bool grown = state && !(it->second.last && *state == *it->second.last);
+        if (grown || (place && platform::is_being_written(*place->folder, it->first.second))) {
+            it->second.until = now + kQuiet;
+            it->second.last = state;
             ++it;
             continue;
         }

@@ -32,6 +32,54 @@ bool full_wide_path(const std::wstring& name, std::wstring& full) {
     full.resize(length < size ? length : 0);
     return length > 0 && length < size;
 }
+
+// A \\?\ name with every part that exists in its long form, as the folder's listing holds it.
+// GetLongPathNameW would do it on Windows, but Wine's hands \\?\ names back unchanged; and "."
+// and ".." go, which the \\?\ form leaves to the program.
+std::wstring long_parts(const std::wstring& name) {
+    std::size_t root = std::wstring::npos;
+    if (name.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        const std::size_t server_end = name.find(L'\\', 8);
+        root = server_end == std::wstring::npos ? server_end : name.find(L'\\', server_end + 1);
+    } else if (name.rfind(L"\\\\?\\", 0) == 0 && name.size() >= 7 && name[5] == L':') {
+        root = 6;
+    }
+    if (root == std::wstring::npos) {
+        return name;
+    }
+    std::wstring path = name.substr(0, root + 1);
+    bool found_so_far = true;
+    for (std::size_t start = root + 1; start < name.size();) {
+        const std::size_t end = std::min(name.find(L'\\', start), name.size());
+        std::wstring part = name.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == L".") {
+            continue;
+        }
+        if (part == L"..") {
+            if (path.size() > root + 1) {
+                path.resize(path.find_last_of(L'\\', path.size() - 2) + 1);
+            }
+            continue;
+        }
+        // A name that is not there, or would match others, stays as it is given.
+        WIN32_FIND_DATAW entry{};
+        const HANDLE search = !found_so_far || part.find_first_of(L"*?") != std::wstring::npos
+                                  ? INVALID_HANDLE_VALUE
+                                  : FindFirstFileExW((path + part).c_str(), FindExInfoBasic, &entry,
+                                                     FindExSearchNameMatch, nullptr, 0);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            part = entry.cFileName;
+        }
+        found_so_far = search != INVALID_HANDLE_VALUE;
+        path += part + L"\\";
+    }
+    if (path.size() > root + 1 && name.back() != L'\\') {
+        path.pop_back();
+    }
+    return path;
+}
 #endif
 
 }  // namespace
@@ -102,7 +150,11 @@ bool current_directory(std::string& path) {
 bool full_path(const std::string& folder, std::string& path) {
 #ifdef _WIN32
     std::wstring full;
-    if (!full_wide_path(wide(folder), full)) {
+    if (starts_with(folder, "\\\\?\\")) {
+        // Exact as it stands: the system's full path would drop trailing dots and spaces.
+        full = long_parts(wide(folder));
+        full = full.rfind(L"\\\\?\\UNC\\", 0) == 0 ? L"\\" + full.substr(7) : full.substr(4);
+    } else if (!full_wide_path(wide(folder), full)) {
         return false;
     }
     // A folder's path ends in a separator only at a drive's root.
@@ -135,15 +187,7 @@ ExactName exact_name(const std::string& full_name) {
 #ifdef _WIN32
     std::string separated = full_name;
     std::replace(separated.begin(), separated.end(), '/', '\\');
-    std::string exact = long_path_form(separated);
-    const std::wstring typed = wide(exact);
-    const DWORD size = GetLongPathNameW(typed.c_str(), nullptr, 0);
-    std::wstring long_name(size, L'\0');
-    const DWORD length = size == 0 ? 0 : GetLongPathNameW(typed.c_str(), long_name.data(), size);
-    if (length > 0 && length < size) {
-        long_name.resize(length);
-        exact = narrow(long_name);
-    }
+    const std::string exact = narrow(long_parts(wide(long_path_form(separated))));
     const std::string shown = exact.rfind("\\\\?\\UNC\\", 0) == 0 ? "\\" + exact.substr(7)
                               : exact.rfind("\\\\?\\", 0) == 0    ? exact.substr(4)
                                                                   : exact;

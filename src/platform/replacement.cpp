@@ -74,13 +74,16 @@ bool patiently(Step&& step) {
 }
 
 // The new file's bytes written into the output's name, which has no file any more: the last way
-// to put the new file in place while another program holds it under its own name.
-bool copy_into_place(const Folder& folder, const std::string& from, const std::wstring& to) {
+// to put the new file in place while another program holds it under its own name. The copy gets
+// the attributes the output keeps.
+bool copy_into_place(const Folder& folder, const std::string& from, const std::wstring& to,
+                     const Access& access) {
     File in;
     File out;
     if (in.open_for_reading(folder, from) != File::Opened::Yes || !out.create_new(folder, to)) {
         return false;
     }
+    out.give_access(access);
     std::vector<std::uint8_t> piece(std::size_t{1} << 20);
     bool copied = true;
     for (std::uint64_t at = 0; copied && at < in.state().size;) {
@@ -279,6 +282,7 @@ bool Replacement::begin(const OutputPlace& place) {
     folder_ = place.folder;
     target_ = place.target;
     replaces_existing_ = place.state == OutputPlace::State::Replaceable;
+    access_ = place.access;
     for (int attempt = 0; attempt < 16; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, ".varnel-%016llx.tmp",
@@ -344,7 +348,7 @@ Put Replacement::finish(Existing existing) {
             return false;
         });
         put = put || (gone && (move(MOVEFILE_REPLACE_EXISTING) ||
-                               copy_into_place(*folder_, temporary_, target)));
+                               copy_into_place(*folder_, temporary_, target, access_)));
     } else {
         put = move(MOVEFILE_REPLACE_EXISTING);
     }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """What only the Windows build shows, checked under Wine from the Linux side.
 
-Usage: wine_checks.py VERSION VARNEL_EXE EXPLORER_EXE EMULATOR [EMULATOR_ARGUMENT...]
+Usage: wine_checks.py VERSION VARNEL_EXE EXPLORER_EXE HOLDER_EXE EMULATOR [EMULATOR_ARGUMENT...]
 
-EXPLORER_EXE is the stand-in for Explorer that starts varnel.exe as Explorer does. EMULATOR is
+EXPLORER_EXE is the stand-in for Explorer that starts varnel.exe as Explorer does; HOLDER_EXE
+the stand-in for a scanner that opens each new file varnel makes. EMULATOR is
 cmake/wine-run.sh with its default prefix, as the Windows build's tests use it. Each
 check runs varnel.exe in a fresh folder and compares standard output byte for byte (CR LF line
 ends), the exit status as a Linux caller sees it (-1 arrives as 255), standard error (empty) and
@@ -11,11 +12,14 @@ the bytes of every file left in the folder. Exits 1 when any check fails.
 """
 
 import os
+import select
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import xml.etree.ElementTree as ElementTree
 
 FAILED = 255
@@ -47,6 +51,19 @@ def m32(header_name, template_bytes, width, height, pixels):
     return bytes(out)
 
 
+def tga_back(width, height, pixels):
+    """What a TGA file taken back from an M32 file of a 24-bit bottom-row-first image must be:
+    uncompressed true colour, 32 bits a pixel with 8 alpha bits, bottom row first, each pixel's
+    B, G, R and an opaque alpha, and the footer of a TGA 2.0 file."""
+    def fits(data):
+        return (len(data) > 18 + width * height * 4 + 26 and data[2] == 2 and
+                struct.unpack_from("<HHBB", data, 12) == (width, height, 32, 8) and
+                data[18:18 + width * height * 4] ==
+                b"".join(pixels[i:i + 3] + b"\xff" for i in range(0, len(pixels), 3)) and
+                data.endswith(b"TRUEVISION-XFILE.\0"))
+    return fits
+
+
 def crlf(text):
     return text.replace("\n", "\r\n").encode("latin-1")
 
@@ -74,6 +91,17 @@ class Checker:
         self.failures = []
         self.skipped = []
         self.count = 0
+        self.dropping = None
+
+    def drop(self, cwd, names, name, output, status, files, below):
+        """Files and folders dropped on varnel.exe: Explorer starts it, in a folder of its own
+        choosing (cwd, which stays empty), with their full names."""
+        if self.dropping is None:
+            tools = self.folder("tools")
+            shutil.copy(self.exe, os.path.join(tools, "varnel.exe"))
+            shutil.copy(self.explorer, os.path.join(tools, "explorer.exe"))
+            self.dropping = os.path.join(tools, "explorer.exe")
+        self.check_run(name, cwd, names, output, status, files, self.dropping, below)
 
     def folder(self, *parts):
         path = os.path.join(tempfile.mkdtemp(dir=self.work), *parts)
@@ -96,18 +124,23 @@ class Checker:
         if not condition:
             self.failures.append(f"{name}: {detail}")
 
-    def check_run(self, name, cwd, arguments, output, status, files):
-        """Runs varnel and compares output, status, standard error and the files below cwd."""
+    def check_run(self, name, cwd, arguments, output, status, files, program=None, below=None):
+        """Runs varnel (or `program`) and compares output, status, standard error and the files
+        below cwd, or below `below` where the run starts elsewhere."""
         self.count += 1
-        got_output, got_status, errors = self.run(cwd, arguments)
+        got_output, got_status, errors = self.run(cwd, arguments, program)
         self.expect(name, got_output == output, f"output {got_output!r}, expected {output!r}")
         self.expect(name, got_status == status, f"status {got_status}, expected {status}")
         self.expect(name, errors == b"", f"standard error {errors!r}")
-        left = files_below(cwd)
+        if below is not None:
+            self.expect(name, files_below(cwd) == {}, "files left in the folder it started in")
+        left = files_below(below or cwd)
         self.expect(name, sorted(left) == sorted(files),
                     f"files {sorted(left)}, expected {sorted(files)}")
         for file, content in files.items():
-            if file in left and left[file] != content:
+            if file in left and callable(content):
+                self.expect(name, content(left[file]), f"{file} is not the TGA file expected")
+            elif file in left and left[file] != content:
                 self.failures.append(f"{name}: {file} {difference(left[file], content)}")
 
 
@@ -557,7 +590,9 @@ def check_dropped_on_varnel(c):
     expected = (f"In {windows_path(stone)}:\n" +
                 "".join(progress(n, WIDTH, HEIGHT) for n in names) +
                 f"Processing old.m32\nResolution is {WIDTH}x{HEIGHT}\n"
-                f"Needs {WIDTH * HEIGHT * 4} bytes in memory\n" +
+                f"Needs {WIDTH * HEIGHT * 4} bytes in memory\n"
+                "old.m32 has a header of its own: convert old.tga with --keep-header to put it "
+                "back as it was.\n" +
                 f"In {windows_path(wood)}:\n" + progress("wall.tga", WIDTH, HEIGHT))
     c.expect(name, (done.stdout, done.returncode) == (crlf(expected), 0),
              f"output {done.stdout!r}, status {done.returncode}")
@@ -568,12 +603,289 @@ def check_dropped_on_varnel(c):
     c.expect(name, files_below(elsewhere) == {}, "files left in the folder it started in")
 
 
+def check_dropped_with_options(c):
+    """Options given with the dropped names hold: with --to-tga a dropped M32 file goes back to
+    TGA, a dropped TGA file is no M32 name, and a dropped folder takes its M32 files back but not
+    its template; no TGA file is converted forward and no M32 file replaced."""
+    both = c.folder("textures")
+    stone, wood = os.path.join(both, "stone"), os.path.join(both, "wood")
+    tpl = template(WIDTH, HEIGHT)
+    files = {"path.ini": b"tpl\\", "tpl/3x2.m32": tpl,
+             "wall.tga": tga(WIDTH, HEIGHT, AWKWARD_PIXELS),
+             "rock.m32": m32("stone/rock.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)}
+    wood_files = {"path.ini": b"tpl\\", "tpl/3x2.m32": tpl,
+                  "wall.tga": tga(WIDTH, HEIGHT, AWKWARD_PIXELS),
+                  "floor.m32": m32("wood/floor.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)}
+    for folder, scene in ((stone, files), (wood, wood_files)):
+        for name, content in scene.items():
+            put(folder, name, content)
+    files["rock.tga"] = tga_back(WIDTH, HEIGHT, AWKWARD_PIXELS)
+    wood_files["floor.tga"] = tga_back(WIDTH, HEIGHT, AWKWARD_PIXELS)
+    back = f"Resolution is {WIDTH}x{HEIGHT}\nNeeds {WIDTH * HEIGHT * 4} bytes in memory\n"
+    c.drop(c.folder("elsewhere"),
+           ["--to-tga", windows_path(os.path.join(stone, "rock.m32")),
+            windows_path(os.path.join(stone, "wall.tga")), windows_path(wood)],
+           "--to-tga with a dropped M32 file, TGA file and folder",
+           crlf(f"In {windows_path(stone)}:\nProcessing rock.m32\n" + back +
+                "Error - No M32-File !\n" +
+                f"In {windows_path(wood)}:\nProcessing floor.m32\n" + back), 0,
+           {os.path.relpath(os.path.join(folder, name), both): content
+            for folder, scene in ((stone, files), (wood, wood_files))
+            for name, content in scene.items()}, both)
+
+
+def check_dropped_short_names(c):
+    """Names are made long before they are used: a file dropped by its 8.3 name, in a folder
+    dropped by its 8.3 name, converts under its long name, and the header name holds the long
+    names; so does a folder dropped by its short name."""
+    woodwork, files, tpl = stone_scene(c, folder_name="woodworks")
+    put(woodwork, "walltexture.tga", files["wall.tga"])
+    files["walltexture.tga"] = files["wall.tga"]
+    stonework, stone_files, stone_tpl = stone_scene(c, folder_name="stonework")
+    parent_of = os.path.dirname
+    folder_short = short_names(c, parent_of(woodwork)).get("woodworks")
+    file_short = short_names(c, woodwork).get("walltexture.tga")
+    stone_short = short_names(c, parent_of(stonework)).get("stonework")
+    if None in (folder_short, file_short, stone_short):
+        c.skipped.append("dropped short names: Wine gives woodworks, walltexture.tga or stonework "
+                         "no short name")
+        return
+    files["walltexture.m32"] = m32("woodworks/walltexture.m32", tpl, WIDTH, HEIGHT,
+                                   AWKWARD_PIXELS)
+    c.drop(c.folder("elsewhere"),
+           [windows_path(os.path.join(parent_of(woodwork), folder_short, file_short))],
+           f"{folder_short}\\{file_short} dropped", crlf(
+               f"In {windows_path(woodwork)}:\n" + progress("walltexture.tga", WIDTH, HEIGHT)),
+           0, files, woodwork)
+    stone_files["wall.m32"] = m32("stonework/wall.m32", stone_tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.drop(c.folder("elsewhere"),
+           [windows_path(os.path.join(parent_of(stonework), stone_short))],
+           f"the folder {stone_short} dropped", crlf(
+               f"In {windows_path(stonework)}:\n" + progress("wall.tga", WIDTH, HEIGHT)),
+           0, stone_files, stonework)
+
+
+DEVICE_NAMES = ("aux", "com1", "con", "nul")
+
+
+def check_dropped_device_names(c):
+    """Files named as devices (con.tga, aux.tga, nul.tga, com1.tga) are files in a dropped
+    folder's listing, and convert like any other, through their exact names; so does one of them
+    dropped by itself."""
+    stone, files, tpl = stone_scene(c)
+    for device in DEVICE_NAMES:
+        put(stone, device + ".tga", files["wall.tga"])
+        files[device + ".tga"] = files["wall.tga"]
+    scene = dict(files)
+    for name in DEVICE_NAMES + ("wall",):
+        files[name + ".m32"] = m32(f"stone/{name}.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.drop(c.folder("elsewhere"), [windows_path(stone)],
+           "a folder of con.tga, aux.tga, nul.tga and com1.tga dropped",
+           crlf(f"In {windows_path(stone)}:\n" +
+                "".join(progress(n + ".tga", WIDTH, HEIGHT) for n in DEVICE_NAMES + ("wall",))),
+           0, files, stone)
+    for name, content in list(files.items()):
+        if name not in scene:
+            os.remove(os.path.join(stone, name))
+    scene["con.m32"] = files["con.m32"]
+    c.drop(c.folder("elsewhere"), [windows_path(os.path.join(stone, "con.tga"))],
+           "con.tga dropped", crlf(f"In {windows_path(stone)}:\n" +
+                                   progress("con.tga", WIDTH, HEIGHT)), 0, scene, stone)
+
+
+def check_dropped_trailing_dots_and_spaces(c):
+    """Folders whose names end in a dot or a space, which Windows programs cannot name but
+    listings show, are walked through their exact names when they lie in a dropped tree and when
+    they are dropped themselves, and the header names keep the dot and the space. path.ini and
+    the templates lie at the top of the tree, above the folders that hold the files."""
+    mods = c.folder("mods")
+    tpl = template(WIDTH, HEIGHT)
+    files = {"path.ini": b"tpl\\", "tpl/3x2.m32": tpl,
+             "stone./wall.tga": tga(WIDTH, HEIGHT, AWKWARD_PIXELS),
+             "wood /wall.tga": tga(WIDTH, HEIGHT, AWKWARD_PIXELS)}
+    for name, content in files.items():
+        put(mods, name, content)
+    scene = dict(files)
+    files["stone./wall.m32"] = m32("stone./wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    files["wood /wall.m32"] = m32("wood /wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.drop(c.folder("elsewhere"), [windows_path(mods)],
+           "a tree with the folders 'stone.' and 'wood ' dropped",
+           crlf(f"In {windows_path(mods)}\\stone.:\n" + progress("wall.tga", WIDTH, HEIGHT) +
+                f"In {windows_path(mods)}\\wood :\n" + progress("wall.tga", WIDTH, HEIGHT)),
+           0, files, mods)
+    # Dropped by itself the folder is the tree: its path.ini and templates are its own.
+    stone = os.path.join(mods, "stone.")
+    for name in ("path.ini", "tpl/3x2.m32"):
+        put(stone, name, scene[name])
+        scene["stone./" + name] = scene[name]
+    os.remove(os.path.join(stone, "wall.m32"))
+    scene["stone./wall.m32"] = files["stone./wall.m32"]
+    scene["wood /wall.m32"] = files["wood /wall.m32"]
+    c.drop(c.folder("elsewhere"), [windows_path(stone)], "the folder 'stone.' dropped",
+           crlf(f"In {windows_path(stone)}:\n" + progress("wall.tga", WIDTH, HEIGHT)), 0,
+           scene, mods)
+
+
+def check_dropped_without_path_ini(c):
+    """A dropped file that is no TGA file gets the answer it would get typed in its folder,
+    path.ini or not."""
+    notes = c.folder("notes")
+    put(notes, "notes.txt", b"not an image\r\n")
+    c.drop(c.folder("elsewhere"), [windows_path(os.path.join(notes, "notes.txt"))],
+           "a file that is no TGA file dropped from a folder without path.ini",
+           crlf(f"In {windows_path(notes)}:\nError - No TGA-File !\n"), 0,
+           {"notes.txt": b"not an image\r\n"}, notes)
+
+
+def check_pattern_of_folders(c):
+    """With -r a pattern stands for folders as well as files: stone* is stone1, stone2 and
+    stonewall.tga, the folders using the path.ini of the folder varnel runs in."""
+    top, files, tpl = stone_scene(c, folder_name="textures")
+    image = files.pop("wall.tga")
+    os.remove(os.path.join(top, "wall.tga"))
+    for name in ("stone1/wall.tga", "stone2/floor.tga", "stonewall.tga", "wood/wall.tga"):
+        put(top, name, image)
+        files[name] = image
+    files["stone1/wall.m32"] = m32("stone1/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    files["stone2/floor.m32"] = m32("stone2/floor.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    files["stonewall.m32"] = m32("textures/stonewall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    c.check_run("-r stone* walks the folders stone1 and stone2", top, ["-r", "stone*"],
+                crlf("In stone1:\n" + progress("wall.tga", WIDTH, HEIGHT) +
+                     "In stone2:\n" + progress("floor.tga", WIDTH, HEIGHT) +
+                     progress("stonewall.tga", WIDTH, HEIGHT)), 0, files)
+
+
+def check_deep_tree(c):
+    """A tree deeper than 260 characters is walked whole, and its deepest folder uses the
+    path.ini at the tree's top."""
+    top, files, tpl = stone_scene(c, folder_name="textures")
+    image = files.pop("wall.tga")
+    os.remove(os.path.join(top, "wall.tga"))
+    deep = "/".join(["d" * 90, "e" * 90, "f" * 90, "stone"])
+    put(top, deep + "/wall.tga", image)
+    files[deep + "/wall.tga"] = image
+    files[deep + "/wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    name = "-r over a tree deeper than 260 characters"
+    c.expect(name, len(windows_path(os.path.join(top, deep))) > 260, "the tree is shallower")
+    parent = os.path.dirname(top)
+    c.check_run(name, parent, ["-r", "textures"],
+                crlf("In textures\\" + deep.replace("/", "\\") + ":\n" +
+                     progress("wall.tga", WIDTH, HEIGHT)), 0,
+                {"textures/" + n: b for n, b in files.items()})
+
+
+def check_replaced_while_held(c, holder):
+    """Another program that opens each new file as soon as it is closed, sharing it for reading
+    and writing but not for deletion (a scanner, a sync client), delays the replacement but never
+    spoils it: in every run the output is the whole new file, and no new file is left."""
+    width = height = 256
+    images = [bytes((i * 7 + k) & 0xFF for i in range(width * height * 3)) for k in (1, 2)]
+    stone = c.folder("stone")
+    tpl = template(width, height)
+    scene = {"path.ini": b"tpl\\", "tpl/256x256.m32": tpl}
+    for name, content in scene.items():
+        put(stone, name, content)
+    put(stone, "wall.m32", b"the first output")
+    name = "an output replaced while another program holds the new file"
+    with subprocess.Popen(c.emulator + [holder, windows_path(stone)], stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL) as holding:
+        try:
+            ready = holding.stdout.readline()
+            c.expect(name, ready == b"ready\r\n", f"the holder said {ready!r}")
+            for run in range(16):
+                pixels = images[run % 2]
+                put(stone, "wall.tga", tga(width, height, pixels))
+                files = dict(scene, **{"wall.tga": tga(width, height, pixels),
+                                       "wall.m32": m32("stone/wall.m32", tpl, width, height,
+                                                       pixels)})
+                c.check_run(f"{name}, run {run + 1}", stone, ["wall.tga"],
+                            crlf(progress("wall.tga", width, height)), 0, files)
+        finally:
+            holding.stdin.close()
+            said = holding.stdout.read()
+            holding.wait()
+    held = said.split()
+    c.expect(name, len(held) == 2 and held[0] == b"held" and int(held[1]) >= 8,
+             f"the holder held too few of the 16 new files to tell: {said!r}")
+
+
+def watch_output(run, expected, seconds):
+    """What a running varnel has printed once it has printed `expected`, or after `seconds`."""
+    got = b""
+    deadline = time.monotonic() + seconds
+    while not got.startswith(expected) and time.monotonic() < deadline:
+        ready, _, _ = select.select([run.stdout], [], [], 0.1)
+        if ready:
+            piece = os.read(run.stdout.fileno(), 65536)
+            if not piece:
+                break
+            got += piece
+    return got
+
+
+def check_watch(c):
+    """--watch converts what is out of date, then each file once it has been saved whole, here a
+    file written in two pieces with a pause between them; Ctrl-C (SIGINT, which Wine hands to
+    the console's handler) ends it with status 0, and no new file is left."""
+    stone, files, tpl = stone_scene(c)
+    files["wall.m32"] = m32("stone/wall.m32", tpl, WIDTH, HEIGHT, AWKWARD_PIXELS)
+    name = "--watch, a save and Ctrl-C"
+    c.count += 1
+    with subprocess.Popen(c.emulator + [c.exe, "--watch", "stone"], cwd=os.path.dirname(stone),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE) as run:
+        try:
+            first = crlf("In stone:\n" + progress("wall.tga", WIDTH, HEIGHT))
+            got = watch_output(run, first, 60)
+            c.expect(name, got == first, f"output {got!r} before the save, expected {first!r}")
+            image = tga(WIDTH, HEIGHT, bytes(reversed(AWKWARD_PIXELS)))
+            with open(os.path.join(stone, "floor.tga"), "wb") as saving:
+                saving.write(image[:20])
+                saving.flush()
+                time.sleep(0.25)
+                saving.write(image[20:])
+            files["floor.tga"] = image
+            files["floor.m32"] = m32("stone/floor.m32", tpl, WIDTH, HEIGHT,
+                                     bytes(reversed(AWKWARD_PIXELS)))
+            saved = crlf(progress("floor.tga", WIDTH, HEIGHT))
+            got = watch_output(run, saved, 30)
+            c.expect(name, got == saved, f"output {got!r} after the save, expected {saved!r}")
+            # Wine's answer to SIGINT is the console's Ctrl-C event.
+            run.send_signal(signal.SIGINT)
+            status = run.wait(timeout=30)
+            rest = run.stdout.read()
+            errors = run.stderr.read()
+            c.expect(name, (status, rest, errors) == (0, b"", b""),
+                     f"status {status}, then output {rest!r}, standard error {errors!r}")
+        except subprocess.TimeoutExpired:
+            run.kill()
+            c.failures.append(f"{name}: still running 30 seconds after Ctrl-C")
+    left = files_below(stone)
+    c.expect(name, left == files, f"files {sorted(left)}, expected {sorted(files)}")
+
+
+def check_double_click(c):
+    """Started by Explorer with nothing dropped (a double click), varnel says after its banner
+    that files and folders can be dropped on it; started from a console it prints the banner
+    alone (see check_banner)."""
+    banner = (f"TGA to M32 Converter {c.version}\n\n"
+              "Usage: varnel TARGAFILE\n\n"
+              "Supported Resolutions (32bpp):\n"
+              "16x16, 16x32, 32x16, 32x32, 32x64, 64x32, 64x64\n"
+              "64x128, 128x64, 128x128, 256x256, 512x512\n\n")
+    here = c.folder("elsewhere")
+    c.drop(here, [], "a double click on varnel.exe",
+           crlf(banner + "Drop TGA and M32 files, or folders of them, on varnel.exe to convert "
+                "them.\n"), 0, {}, here)
+
+
 def main():
-    if len(sys.argv) < 5:
+    if len(sys.argv) < 6:
         sys.exit(__doc__)
-    version, exe, explorer = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+    version, exe, explorer, holder = (sys.argv[1], os.path.abspath(sys.argv[2]),
+                                      os.path.abspath(sys.argv[3]), os.path.abspath(sys.argv[4]))
     # varnel runs in folders of its own: the emulator's words that are paths are made absolute.
-    emulator = [os.path.abspath(word) if os.sep in word else word for word in sys.argv[4:]]
+    emulator = [os.path.abspath(word) if os.sep in word else word for word in sys.argv[5:]]
     prepared = subprocess.run(emulator + ["--prepare"], capture_output=True, text=True, check=True)
     prefix = prepared.stdout.strip().split(": ", 1)[1]
     work = tempfile.mkdtemp(prefix="varnel-wine-")
@@ -594,6 +906,16 @@ def main():
         check_attributes_kept(checker)
         check_long_names(checker)
         check_dropped_on_varnel(checker)
+        check_dropped_with_options(checker)
+        check_dropped_short_names(checker)
+        check_dropped_device_names(checker)
+        check_dropped_trailing_dots_and_spaces(checker)
+        check_dropped_without_path_ini(checker)
+        check_pattern_of_folders(checker)
+        check_deep_tree(checker)
+        check_double_click(checker)
+        check_replaced_while_held(checker, holder)
+        check_watch(checker)
         check_no_key_asked_when_redirected(checker)
     finally:
         shutil.rmtree(work)
