@@ -171,13 +171,14 @@ std::shared_ptr<const Folder> Folder::open(const Folder& parent, const std::stri
         (!follow_links && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
         return nullptr;
     }
-    const HANDLE handle = open_to_know(path, false);
+    // The folder itself, not what a link swapped in since the look above leads to.
+    const HANDLE handle = open_to_know(path, !follow_links);
     BY_HANDLE_FILE_INFORMATION info{};
     const bool known = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
     }
-    if (!known) {
+    if (!known || (!follow_links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
         return nullptr;
     }
     std::shared_ptr<Folder> folder(new Folder);

@@ -87,8 +87,12 @@ BOOL WINAPI remove_unfinished_and_end(DWORD event) {
         if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
             return TRUE;
         }
-        // The console is going and takes the process with it once this returns.
-        WaitForSingleObject(g_stopped_event, 4000);
+        // The console is going and takes the process with it once this returns: a conversion
+        // that is not done by then leaves nothing unfinished either.
+        if (WaitForSingleObject(g_stopped_event, 4000) != WAIT_OBJECT_0) {
+            stop_new_files();
+            remove_unfinished_files();
+        }
         ExitProcess(0);
     }
     stop_new_files();

@@ -73,31 +73,6 @@ bool patiently(Step&& step) {
     return true;
 }
 
-// The new file's bytes written into the output's name, which has no file any more: the last way
-// to put the new file in place while another program holds it under its own name. The copy gets
-// the attributes the output keeps.
-bool copy_into_place(const Folder& folder, const std::string& from, const std::wstring& to,
-                     const Access& access) {
-    File in;
-    File out;
-    if (in.open_for_reading(folder, from) != File::Opened::Yes || !out.create_new(folder, to)) {
-        return false;
-    }
-    out.give_access(access);
-    std::vector<std::uint8_t> piece(std::size_t{1} << 20);
-    bool copied = true;
-    for (std::uint64_t at = 0; copied && at < in.state().size;) {
-        const std::size_t got = in.read_at(at, piece.data(), piece.size());
-        copied = got > 0 && out.write_at(at, piece.data(), got);
-        at += got;
-    }
-    if (out.close() && copied) {
-        return true;
-    }
-    DeleteFileW(to.c_str());
-    return false;
-}
-
 // The name the file has on the disk, for a name that may be its short 8.3 form.
 bool reached_by_long_name(const std::wstring& path) {
     WIN32_FIND_DATAW found{};
@@ -192,6 +167,10 @@ OutputPlace output_as_it_is(const Folder& folder, const std::string& name) {
         // Through its short name, a file would be replaced by an output of another name.
         return place;
     }
+    // Its time, for --update, even where it is not to be replaced.
+    place.modified =
+        static_cast<std::int64_t>(std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
+                                  data.ftLastWriteTime.dwLowDateTime);
     if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
         return place;
     }
@@ -210,9 +189,6 @@ OutputPlace output_as_it_is(const Folder& folder, const std::string& name) {
         place.keys.file = key_of(info);
         place.access = {data.dwFileAttributes, 0, 0, true};
         place.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
-        place.modified =
-            static_cast<std::int64_t>(std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
-                                      info.ftLastWriteTime.dwLowDateTime);
     }
     CloseHandle(probe);
     return place;
@@ -347,8 +323,14 @@ Put Replacement::finish(Existing existing) {
             SetLastError(error);
             return false;
         });
-        put = put || (gone && (move(MOVEFILE_REPLACE_EXISTING) ||
-                               copy_into_place(*folder_, temporary_, target, access_)));
+        put = put || (gone && (move(MOVEFILE_REPLACE_EXISTING) || copy_into_place(target)));
+        if (!put && gone) {
+            // The old output is gone and the new file is the only copy of what it was to hold:
+            // it stays, under its temporary name.
+            tracking_.forget();
+            temporary_.clear();
+            return Put::Failed;
+        }
     } else {
         put = move(MOVEFILE_REPLACE_EXISTING);
     }
@@ -374,6 +356,38 @@ Put Replacement::finish(Existing existing) {
     temporary_.clear();
     return Put::Done;
 }
+
+#ifdef _WIN32
+// After error 1176 Windows has removed the old output, and another program holds the new file
+// under its temporary name beyond the time a move is tried for. The new file's bytes go into the
+// output's name, made as a new file and tracked in the new file's stead: an interruption then
+// removes the unfinished copy, never the new file, which may be the only copy of the output.
+bool Replacement::copy_into_place(const SystemName& target) {
+    File in;
+    File out;
+    if (in.open_for_reading(*folder_, temporary_) != File::Opened::Yes) {
+        return false;
+    }
+    tracking_.forget();
+    if (!tracking_.create(*folder_, target, [&] { return out.create_new(*folder_, target); })) {
+        return false;
+    }
+    out.give_access(access_);
+    std::vector<std::uint8_t> piece(std::size_t{1} << 20);
+    bool copied = true;
+    for (std::uint64_t at = 0; copied && at < in.state().size;) {
+        const std::size_t got = in.read_at(at, piece.data(), piece.size());
+        copied = got > 0 && out.write_at(at, piece.data(), got);
+        at += got;
+    }
+    copied = out.close() && copied;
+    if (!copied) {
+        DeleteFileW(target.c_str());
+    }
+    tracking_.forget();
+    return copied;
+}
+#endif
 
 void Replacement::abandon() {
     if (!temporary_.empty()) {

@@ -73,6 +73,10 @@ public:
     void abandon();
 
 private:
+#ifdef _WIN32
+    bool copy_into_place(const SystemName& target);
+#endif
+
     UnfinishedFile tracking_;
     std::mt19937_64 random_;
     const Folder* folder_ = &Folder::current();

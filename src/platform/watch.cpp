@@ -158,7 +158,7 @@ bool FolderWatch::tells_closes() {
 }
 
 const char* FolderWatch::limit() {
-    return "the 63 folders one program may watch";
+    return "varnel watches at most 63 folders and their trees at once; name fewer";
 }
 
 bool is_being_written(const Folder& folder, const std::string& name) {
@@ -264,7 +264,8 @@ bool FolderWatch::tells_closes() {
 }
 
 const char* FolderWatch::limit() {
-    return "fs.inotify.max_user_watches";
+    return "the system lets too few folders be watched for this tree; raise "
+           "fs.inotify.max_user_watches";
 }
 
 bool is_being_written(const Folder&, const std::string&) {

@@ -53,7 +53,7 @@ public:
     // True where the system tells when a writer has closed a file (Written); elsewhere only
     // that it changes.
     static bool tells_closes();
-    // The system's limit that Full means is reached, as its user raises it.
+    // What Full means, and what its user can do about it.
     static const char* limit();
 
 private:
