@@ -74,11 +74,14 @@ m32::TemplateRead Conversion::read(const std::string& name, m32::TemplateBlock& 
     platform::File file;
     platform::File::Opened opened = file.open_for_reading(folder, name);
     // A template is the file it is, whatever name or link it is reached by: where it is not there
-    // yet, the file its links lead to, which an earlier file may be making.
-    const platform::NameKeys keys =
-        opened == platform::File::Opened::Missing
-            ? platform::stat_output(folder, name, workspace_.folders).keys
-            : keys_of(folder, name, file, opened);
+    // yet, the file its links lead to, which an earlier file may be making. Following the links
+    // of a missing name costs a look per link, so it is done only while an earlier file is busy.
+    platform::NameKeys keys;
+    if (opened != platform::File::Opened::Missing) {
+        keys = keys_of(folder, name, file, opened);
+    } else if (schedule_.earlier_unfinished(index_)) {
+        keys = platform::stat_output(folder, name, workspace_.folders).keys;
+    }
     if (schedule_.wait_for_earlier_writers(index_, keys)) {
         opened = file.open_for_reading(folder, name);
     }
