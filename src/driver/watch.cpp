@@ -1,13 +1,13 @@
 #include "driver/watch.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 #include <set>
 
 #include "driver/batch.hpp"
 #include "driver/path_ini.hpp"
 #include "driver/tree.hpp"
+#include "driver/waits.hpp"
 #include "m32/naming.hpp"
 #include "platform/folders.hpp"
 #include "platform/interruptions.hpp"
@@ -18,15 +18,7 @@ namespace varnel::driver {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using platform::FolderWatch;
-
-// A saved file that reads as damaged is said only once it has stayed as it is this long: its
-// writer may be saving it in pieces.
-constexpr auto kDamageSettles = std::chrono::milliseconds(500);
-// Where the system does not tell when a writer is done with a file, it is taken as saved once it
-// has stayed as it is this long and no writer holds it.
-constexpr auto kQuiet = std::chrono::milliseconds(100);
 
 bool ends_in_separator(const std::string& name) {
     return !name.empty() && (name.back() == '/' || name.back() == platform::kDirectorySeparator);
@@ -101,7 +93,6 @@ private:
     void walk(std::size_t root, const std::string& below);
     void saved(const Watched& watched, const std::string& name);
     void change(const FolderWatch::Change& change);
-    int timeout() const;
     void due();
     void drain();
 
@@ -117,14 +108,7 @@ private:
     std::set<platform::FileKey> template_folders_;
     std::vector<int> moved_;
     std::optional<Report> unwatched_;  // why a folder could not be watched
-    // A file that changes, to be taken once it has been still for the quiet time: when that
-    // ends, and how it was at the last look.
-    struct Settling {
-        Clock::time_point until;
-        std::optional<platform::FileState> last;
-    };
-    std::map<std::pair<int, std::string>, Settling> quiet_;
-    std::vector<std::pair<Clock::time_point, Batch::Aside>> aside_;
+    Waits waits_;
 };
 
 bool Watcher::watch(const platform::Folder& folder, const std::string& shown_as, bool tree,
@@ -311,12 +295,7 @@ void Watcher::saved(const Watched& watched, const std::string& name) {
                        below.empty() ? roots_[watched.root].directory : platform::last_part(below),
                        shown(watched.root, below));
     // Whatever an earlier save of it read as, this one is its last word.
-    aside_.erase(std::remove_if(aside_.begin(), aside_.end(),
-                                [&](const auto& held) {
-                                    return held.second.input == bare &&
-                                           held.second.heading == settings->shown();
-                                }),
-                 aside_.end());
+    waits_.drop_held(settings->shown(), bare);
     if (settings->failure()) {
         batch_.add(Job::line(*settings->failure(), settings->shown()));
     } else if (direction_ == Direction::ToM32 || !is_template(*settings, bare)) {
@@ -351,23 +330,11 @@ void Watcher::change(const FolderWatch::Change& change) {
             return;
         case FolderWatch::Change::Kind::Changing:
             // Its writer is at it again: whatever it read as before is not yet its last word.
-            aside_.erase(
-                std::remove_if(aside_.begin(), aside_.end(),
-                               [&](const auto& held) {
-                                   return held.second.input == platform::last_part(change.name) &&
-                                          held.second.heading ==
-                                              shown(watched.root, joined(watched.below,
-                                                                         folder_part(change.name)));
-                               }),
-                aside_.end());
-            if (!FolderWatch::tells_closes()) {
-                const auto [settling, first] =
-                    quiet_.insert({{change.id, change.name}, Settling{}});
-                settling->second.until = Clock::now() + kQuiet;
-                if (first) {
-                    settling->second.last =
-                        state_of(open(watched.root, watched.below), change.name);
-                }
+            waits_.drop_held(shown(watched.root, joined(watched.below, folder_part(change.name))),
+                             platform::last_part(change.name));
+            if (!FolderWatch::tells_closes() && waits_.written({change.id, change.name})) {
+                waits_.looked({change.id, change.name},
+                              state_of(open(watched.root, watched.below), change.name));
             }
             return;
         case FolderWatch::Change::Kind::Lost:
@@ -375,57 +342,32 @@ void Watcher::change(const FolderWatch::Change& change) {
     }
 }
 
-int Watcher::timeout() const {
-    std::optional<Clock::time_point> next;
-    for (const auto& [file, settling] : quiet_) {
-        next = next ? std::min(*next, settling.until) : settling.until;
-    }
-    for (const auto& [at, held] : aside_) {
-        next = next ? std::min(*next, at) : at;
-    }
-    if (!next) {
-        return -1;
-    }
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0) + 1);
-}
-
 void Watcher::due() {
-    const Clock::time_point now = Clock::now();
-    for (auto it = aside_.begin(); it != aside_.end();) {
-        if (it->first <= now) {
-            batch_.show_aside(it->second);
-            it = aside_.erase(it);
-        } else {
-            ++it;
-        }
+    for (const Batch::Aside& held : waits_.held_due()) {
+        batch_.show_aside(held);
     }
-    for (auto it = quiet_.begin(); it != quiet_.end();) {
-        const auto watched = watched_.find(it->first.first);
-        if (it->second.until > now || watched == watched_.end()) {
-            it = watched == watched_.end() ? quiet_.erase(it) : std::next(it);
+    for (const auto& [file, last] : waits_.quiet_ended()) {
+        const auto watched = watched_.find(file.first);
+        if (watched == watched_.end()) {
             continue;
         }
         // A writer that holds the file, or one that wrote more since the last look without a
         // notice having come (Windows tells of sizes late), is not done with it.
         const std::optional<Place> place = open(watched->second.root, watched->second.below);
-        const std::optional<platform::FileState> state = state_of(place, it->first.second);
-        const bool grown = state && !(it->second.last && *state == *it->second.last);
-        if (grown || (place && platform::is_being_written(*place->folder, it->first.second))) {
-            it->second.until = now + kQuiet;
-            it->second.last = state;
-            ++it;
-            continue;
+        const std::optional<platform::FileState> state = state_of(place, file.second);
+        const bool grown = state && !(last && *state == *last);
+        if (grown || (place && platform::is_being_written(*place->folder, file.second))) {
+            waits_.wait_again(file, state);
+        } else {
+            saved(watched->second, file.second);
         }
-        saved(watched->second, it->first.second);
-        it = quiet_.erase(it);
     }
 }
 
 void Watcher::drain() {
     batch_.drain();
     for (Batch::Aside& held : batch_.take_aside()) {
-        aside_.emplace_back(Clock::now() + kDamageSettles, std::move(held));
+        waits_.hold(std::move(held));
     }
 }
 
@@ -466,7 +408,7 @@ int Watcher::run(const std::vector<std::string>& names) {
     walk_all();
     drain();
     std::vector<FolderWatch::Change> changes;
-    while (!roots_.empty() && !unwatched_ && watch_.wait(timeout(), changes)) {
+    while (!roots_.empty() && !unwatched_ && watch_.wait(waits_.timeout(), changes)) {
         for (const FolderWatch::Change& c : changes) {
             change(c);
         }
