@@ -45,7 +45,7 @@ std::optional<Report> Conversion::run() {
 }
 
 void Conversion::stat_output() {
-    looked_beside_earlier_ = schedule_.earlier_unfinished(index_);
+    output_looked_ = schedule_.ended();
     output_place_ =
         platform::stat_output(job_.settings().folder(), job_.output(), workspace_.folders);
 }
@@ -59,10 +59,11 @@ platform::NameKeys Conversion::keys_of(const platform::Folder& folder, const std
 
 platform::File::Opened Conversion::open_input() {
     const platform::Folder& folder = job_.settings().folder();
+    const std::uint64_t looked = schedule_.ended();
     platform::File::Opened opened = input_.open_for_reading(folder, job_.input());
     const platform::NameKeys keys = keys_of(folder, job_.input(), input_, opened);
     schedule_.will_use(index_, output_place_.keys, keys);
-    if (schedule_.wait_for_earlier_writers(index_, keys)) {
+    if (schedule_.wait_for_earlier_writers(index_, keys, looked)) {
         opened = input_.open_for_reading(folder, job_.input());
     }
     return opened;
@@ -72,6 +73,7 @@ m32::TemplateRead Conversion::read(const std::string& name, m32::TemplateBlock& 
                                    platform::FileKey& key) {
     const platform::Folder& folder = job_.settings().templates();
     platform::File file;
+    const std::uint64_t looked = schedule_.ended();
     platform::File::Opened opened = file.open_for_reading(folder, name);
     // A template is the file it is, whatever name or link it is reached by: where it is not there
     // yet, the file its links lead to, which an earlier file may be making. Following the links
@@ -82,7 +84,7 @@ m32::TemplateRead Conversion::read(const std::string& name, m32::TemplateBlock& 
     } else if (schedule_.earlier_unfinished(index_)) {
         keys = platform::stat_output(folder, name, workspace_.folders).keys;
     }
-    if (schedule_.wait_for_earlier_writers(index_, keys)) {
+    if (schedule_.wait_for_earlier_writers(index_, keys, looked)) {
         opened = file.open_for_reading(folder, name);
     }
     key = file.state().key;
@@ -126,7 +128,7 @@ std::optional<Report> Conversion::convert(Source& source, Sink& sink) {
 // As make judges it: by the times the files last changed, of the output against its input, its
 // path.ini and its template, each as every earlier file of the run that writes it leaves it.
 bool Conversion::up_to_date(const Sink& sink, const Image& image) {
-    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys)) {
+    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys, output_looked_)) {
         stat_output();
     }
     const Settings& settings = job_.settings();
@@ -141,17 +143,14 @@ bool Conversion::up_to_date(const Sink& sink, const Image& image) {
     const std::string name = m32::template_path(settings.prefix(), image.width, image.height);
     const platform::NameKeys keys =
         platform::stat_output(settings.templates(), name, workspace_.folders).keys;
-    schedule_.wait_for_earlier_writers(index_, keys);
+    // Looked at again below, after the wait.
+    schedule_.wait_for_earlier_writers(index_, keys, schedule_.ended());
     platform::FileState state;
     return !platform::stat(settings.templates(), name, state) || state.modified <= made;
 }
 
 std::optional<Report> Conversion::write(Source& source, Sink& sink, const Image& image) {
-    // Where putting a file in place takes more than one step, a look taken while an earlier file
-    // of the run was putting this output in place may have found its name empty or held, even
-    // if that file is done by now.
-    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys) ||
-        (!platform::kPutInPlaceAtOnce && looked_beside_earlier_)) {
+    if (schedule_.wait_for_earlier_writers(index_, output_place_.keys, output_looked_)) {
         stat_output();
     }
     const std::optional<Report> planned = sink.plan(*this, output_place_, image);

@@ -148,8 +148,8 @@ private:
     const Print& print_;
     const Choices& choices_;
     platform::OutputPlace output_place_;
-    // The output was looked at while an earlier file of the run was unfinished.
-    bool looked_beside_earlier_ = false;
+    // How many files of the run had ended when the output was looked at.
+    std::uint64_t output_looked_ = 0;
     platform::File input_;
 };
 

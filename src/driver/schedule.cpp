@@ -58,9 +58,17 @@ bool Schedule::wait_for_earlier(std::unique_lock<std::mutex>& lock, std::size_t 
     }
 }
 
-bool Schedule::wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys) {
+std::uint64_t Schedule::ended() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return ended_;
+}
+
+bool Schedule::wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys,
+                                        std::uint64_t ended) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return wait_for_earlier(lock, file, [&](const Begun& b) { return same_file(b.output, keys); });
+    const bool waited =
+        wait_for_earlier(lock, file, [&](const Begun& b) { return same_file(b.output, keys); });
+    return waited || ended_ != ended;
 }
 
 void Schedule::wait_for_earlier_readers(std::size_t file, const platform::NameKeys& keys) {
@@ -94,6 +102,7 @@ void Schedule::done(std::size_t file) {
     begun_.erase(std::remove_if(begun_.begin(), begun_.end(),
                                 [&](const Begun& b) { return b.file == file; }),
                  begun_.end());
+    ++ended_;
     changed_.notify_all();
 }
 

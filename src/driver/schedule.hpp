@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -20,9 +21,14 @@ public:
     // The files that file `file` writes and reads, said before it waits for anything.
     void will_use(std::size_t file, const platform::NameKeys& output,
                   const platform::NameKeys& input);
-    // Waits until every earlier file that writes what `keys` stand for is done. True when there
-    // was one: what the name stands for may have changed.
-    bool wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys);
+    // How many files have ended so far, to be taken just before a look at a file.
+    std::uint64_t ended();
+    // Waits until every earlier file that writes what `keys` stand for is done. True when what
+    // the name stands for may have changed since a look taken when `ended` files had ended: there
+    // was such a file to wait for, or a file has ended since the look, which it may have taken
+    // before that file put its output in place, or while it did.
+    bool wait_for_earlier_writers(std::size_t file, const platform::NameKeys& keys,
+                                  std::uint64_t ended);
     // Waits until every earlier file that reads what `keys` stand for is done.
     void wait_for_earlier_readers(std::size_t file, const platform::NameKeys& keys);
     // File `file` has read its template, or will read none.
@@ -52,6 +58,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Begun> begun_;  // in the order of the files
+    std::uint64_t ended_ = 0;
 };
 
 }  // namespace varnel::driver

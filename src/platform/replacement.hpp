@@ -35,16 +35,6 @@ struct OutputPlace {
 // the link.
 OutputPlace stat_output(const Folder& folder, const std::string& name, FolderKeys& folders);
 
-// True where a new file is put in place by one step (a rename), so that a look at the output's name
-// finds the old file or the new one; on Windows the name may hold neither, or be held, for a
-// moment: Wine's ReplaceFileW moves the old file away before it moves the new one in, and after
-// error 1176 the new file is moved or copied there by itself.
-#ifdef _WIN32
-inline constexpr bool kPutInPlaceAtOnce = false;
-#else
-inline constexpr bool kPutInPlaceAtOnce = true;
-#endif
-
 // What becomes of a file that has the output's name when the new file is put in place.
 enum class Existing { Replace, Keep };
 
