@@ -126,10 +126,6 @@ Direction Job::direction() const {
     return direction_;
 }
 
-Trigger Job::trigger() const {
-    return trigger_;
-}
-
 bool Job::only_if_out_of_date() const {
     return trigger_ == Trigger::OutOfDate || trigger_ == Trigger::Found;
 }

@@ -90,7 +90,6 @@ public:
     // With converts(): the direction, the settings of the file's folder, the name the file is
     // given by (as messages name it), and its output's, made by the naming rule.
     Direction direction() const;
-    Trigger trigger() const;
     bool only_if_out_of_date() const;
     bool holds_its_lines() const;
     const Settings& settings() const;

@@ -103,6 +103,10 @@ std::string template_prefix_from(const std::string& text) {
     return line;
 }
 
+bool has_path_ini(const platform::Folder& folder) {
+    return platform::exists(folder, kPathIniName);
+}
+
 bool read_template_prefix(const platform::Folder& folder, std::string& prefix,
                           std::int64_t& modified) {
     platform::File file;

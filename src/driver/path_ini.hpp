@@ -9,6 +9,9 @@ namespace varnel::driver {
 
 inline constexpr char kPathIniName[] = "path.ini";
 
+// Whether the folder has a path.ini, which is its own even where it is no file it can read.
+bool has_path_ini(const platform::Folder& folder);
+
 // The first line of the text, read the same way on every platform:
 //   - a UTF-8 byte-order mark at the start is dropped; after a UTF-16 one (little- or big-endian)
 //     the text is UTF-16; without a mark, a line that is not UTF-8 is in the ANSI code page on

@@ -147,9 +147,7 @@ void Trees::enter(std::shared_ptr<const platform::Folder> folder, const std::str
     // in the folder.
     const int above = levels_.empty() ? -1 : levels_.back().path_ini;
     const int own = static_cast<int>(levels_.size());
-    Level level{
-        folder, name, folder->key(), shown, platform::exists(*folder, kPathIniName) ? own : above,
-        {}};
+    Level level{folder, name, folder->key(), shown, has_path_ini(*folder) ? own : above, {}};
     std::vector<std::string> files;
     for (const platform::FolderEntry& entry : entries) {
         if (entry.kind == platform::FolderEntry::Kind::Folder) {

@@ -26,17 +26,13 @@ bool ends_in_separator(const std::string& name) {
 
 // A path below a root and a path below that.
 std::string joined(const std::string& below, const std::string& name) {
-    return below.empty() ? name : name.empty() ? below : platform::in_folder(below, name);
+    return name.empty() ? below : platform::in_folder(below, name);
 }
 
 // The folder part of a name below a watched folder, without the separator that ends it.
 std::string folder_part(const std::string& name) {
     const std::string folder = platform::dirname(name);
     return folder.empty() ? folder : folder.substr(0, folder.size() - 1);
-}
-
-bool has_path_ini(const platform::Folder& folder) {
-    return platform::exists(folder, kPathIniName);
 }
 
 class Watcher : public TreeObserver {
