@@ -64,8 +64,9 @@ enum class Trigger {
                 // where it reads as damaged, until its writer is surely done with it. Times cannot
                 // tell whether it is up to date: an output finished just after a save may be of
                 // the file before it
-    Found,      // met in a watched folder that has come or changed, and may still be being
-                // written: converted where out of date, its lines held as a save's
+    Found,      // met in a watched folder, as the watch begins or where a folder has come or
+                // changed, and may still be being written: converted where out of date, its lines
+                // held as a save's
 };
 
 // Whether a name given to a run is one to convert: one that holds "tga" or "TGA" anywhere (with

@@ -98,7 +98,6 @@ private:
     FolderWatch watch_;
     std::vector<Root> roots_;
     std::size_t walking_ = 0;  // the root a walk is in
-    bool walked_ = false;      // the first walk is done
     std::map<int, Watched> watched_;
     std::map<platform::FileKey, int> trees_;  // the folders of trees watched, by their keys
     std::set<platform::FileKey> template_folders_;
@@ -236,8 +235,8 @@ std::optional<platform::FileState> Watcher::state_of(const std::optional<Place>&
 }
 
 void Watcher::walk_all() {
-    Trees trees(direction_, walked_ ? Trigger::Found : Trigger::OutOfDate, batch_, this);
-    walked_ = true;
+    // The folders are watched as they are walked: a file met may be being saved meanwhile.
+    Trees trees(direction_, Trigger::Found, batch_, this);
     for (walking_ = 0; walking_ < roots_.size(); ++walking_) {
         const Root& root = roots_[walking_];
         trees.walk(root.folder, root.shown, root.directory, root.path_ini);

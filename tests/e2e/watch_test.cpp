@@ -236,6 +236,22 @@ TEST(Watch, FoldersThatMoveAndThePathIniAboveAreFollowed) {
     EXPECT_EQ(watch.stop(SIGTERM), 0);
 }
 
+// A file that its writer is still saving as the watch begins is not said to be damaged once the
+// writer has saved it whole.
+TEST(Watch, AFileBeingSavedAsTheWatchBeginsIsNotSaidToBeDamaged) {
+    const Scene scene("mod");
+    const std::string tpl = scene.put_template(4, 2);
+    scene.put("tex/b/w.tga", classic_tga(4, 2, 3).substr(0, 30));
+    Watching watch(scene, {"--watch", "tex"});
+    EXPECT_EQ(watch.within(0.2), "");
+    scene.put("tex/b/w.tga", classic_tga(4, 2, 3));
+    const std::string expected = "In tex/b:\n" + progress_lines("w.tga", 4, 2);
+    watch.until(expected);
+    EXPECT_EQ(watch.within(1), expected) << "w.tga was said to be damaged";
+    EXPECT_TRUE(scene.read("tex/b/w.m32") == m32_of("b/w.m32", tpl, 4, 2, 3));
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+}
+
 // Ended while it writes a large output, the run lets that conversion end whole, leaves no new
 // file behind and ends with status 0.
 TEST(Watch, EndedWhileItConvertsItLeavesTheOutputWhole) {
